@@ -1,0 +1,77 @@
+#include "net/sntp_packet.h"
+
+#include <cstring>
+
+namespace sntp {
+namespace {
+
+constexpr int kOriginateOffset = 24;
+constexpr int kReceiveOffset = 32;
+constexpr int kTransmitOffset = 40;
+constexpr int kModeServer = 4;
+constexpr int kLeapAlarm = 3;
+constexpr int kMaxStratum = 15;
+
+NtpTimestamp TimestampAt(const std::uint8_t* packet, int offset) {
+    NtpWireTimestamp wire;
+    std::memcpy(wire.bytes, packet + offset, sizeof wire.bytes);
+    return NtpTimestamp::FromNetwork(wire);
+}
+
+}  // namespace
+
+void BuildRequest(const NtpTimestamp& transmitTime, std::uint8_t request[kPacketSize]) {
+    std::memset(request, 0, kPacketSize);
+    request[0] = kRequestFirstByte;
+    const NtpWireTimestamp wire = transmitTime.ToNetwork();
+    std::memcpy(request + kTransmitOffset, wire.bytes, sizeof wire.bytes);
+}
+
+AnswerCheck CheckAnswer(const std::uint8_t* answer, int length, const NtpTimestamp& sentTransmit) {
+    // A truncated packet has no trustworthy timestamps.
+    if (length < kPacketSize) {
+        return AnswerCheck::kTooShort;
+    }
+    // Only a server's answer carries the server's clock (a reflected request would not).
+    if ((answer[0] & 0x07) != kModeServer) {
+        return AnswerCheck::kNotServerMode;
+    }
+    // The echo of our own transmit time ties the answer to this request: a stale, duplicate
+    // or spoofed packet does not carry it.
+    if (TimestampAt(answer, kOriginateOffset) != sentTransmit) {
+        return AnswerCheck::kBogusOrigin;
+    }
+    // A zero transmit time is no time at all.
+    if (TimestampAt(answer, kTransmitOffset).IsZero()) {
+        return AnswerCheck::kZeroTransmit;
+    }
+    // Leap indicator 3: the server's own clock is not synchronised.
+    if ((answer[0] >> 6) == kLeapAlarm) {
+        return AnswerCheck::kUnsynchronised;
+    }
+    // Stratum 0 is a Kiss-o'-Death or unspecified; above 15 is not a valid stratum.
+    if (answer[1] == 0 || answer[1] > kMaxStratum) {
+        return AnswerCheck::kBadStratum;
+    }
+    return AnswerCheck::kAccepted;
+}
+
+void ReadAnswer(const std::uint8_t answer[kPacketSize], SntpResult* result) {
+    result->m_nStratum = answer[1];
+    result->m_nLeapIndicator = answer[0] >> 6;
+    result->m_tsOriginate = TimestampAt(answer, kOriginateOffset);
+    result->m_tsReceive = TimestampAt(answer, kReceiveOffset);
+    result->m_tsTransmit = TimestampAt(answer, kTransmitOffset);
+}
+
+void ComputeDelayAndOffset(SntpResult* result) {
+    const NtpTimestamp& t1 = result->m_tsOriginate;
+    const NtpTimestamp& t2 = result->m_tsReceive;
+    const NtpTimestamp& t3 = result->m_tsTransmit;
+    const NtpTimestamp& t4 = result->m_tsDestination;
+    // The time we waited, less the time the server held the request.
+    result->m_dRoundTripDelay = t4.Difference(t1) - t3.Difference(t2);
+    result->m_dClockOffset = (t2.Difference(t1) + t3.Difference(t4)) * 0.5;
+}
+
+}  // namespace sntp

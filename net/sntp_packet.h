@@ -1,0 +1,38 @@
+// The SNTP packet: building the client request and judging and reading a server's answer.
+#pragma once
+
+#include <cstdint>
+
+#include "net/time_client.h"
+
+namespace sntp {
+
+constexpr int kPacketSize = 48;
+constexpr int kAnswerBufferSize = 68;  // room for a key identifier and digest, never read
+
+// Leap indicator 0, version 3, mode 3 (client).
+constexpr std::uint8_t kRequestFirstByte = 0x1B;
+
+enum class AnswerCheck {
+    kAccepted,
+    kTooShort,
+    kNotServerMode,
+    kBogusOrigin,
+    kZeroTransmit,
+    kUnsynchronised,
+    kBadStratum,
+};
+
+// A zeroed request carrying transmitTime in its transmit field.
+void BuildRequest(const NtpTimestamp& transmitTime, std::uint8_t request[kPacketSize]);
+
+// Whether an answer of length bytes may be believed for the request that carried sentTransmit.
+AnswerCheck CheckAnswer(const std::uint8_t* answer, int length, const NtpTimestamp& sentTransmit);
+
+// Leap indicator, stratum, T1, T2 and T3 from a 48-byte answer; T4 is already in result.
+void ReadAnswer(const std::uint8_t answer[kPacketSize], SntpResult* result);
+
+// Round-trip delay and clock offset from T1 to T4.
+void ComputeDelayAndOffset(SntpResult* result);
+
+}  // namespace sntp

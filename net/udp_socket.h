@@ -1,0 +1,27 @@
+// Owner of one IPv4 datagram socket. Every operation reports plain success or failure and
+// leaves the reason in the thread's last-error code exactly as the platform call set it.
+#pragma once
+
+#include "platform/win_types.h"
+
+class UdpSocket {
+public:
+    UdpSocket() = default;
+    ~UdpSocket() { Close(); }
+    UdpSocket(const UdpSocket&) = delete;
+    UdpSocket& operator=(const UdpSocket&) = delete;
+
+    BOOL Create();
+    // host: dotted IPv4 address or host name; port in host byte order (low 16 bits used).
+    BOOL Connect(const char* host, int port);
+    BOOL ConnectAddress(const sockaddr* address, int length);
+    BOOL Send(const void* data, int length);
+    // The platform's recv result unchanged: bytes read, 0, or SOCKET_ERROR.
+    int Receive(void* buffer, int size);
+    // FALSE only when the wait itself fails; a time-out is TRUE with readable FALSE.
+    BOOL WaitReadable(BOOL* readable, DWORD timeoutMs);
+    void Close();
+
+private:
+    SOCKET m_socket = INVALID_SOCKET;
+};

@@ -1,0 +1,52 @@
+// The platform layer under the portable time and network core: the thread's last-error
+// code, the UTC clock, IPv4 datagram sockets, and the token, privilege and clock-setting
+// calls. On Windows each function is the Win32/Winsock 1.1 call; elsewhere it is built on
+// POSIX and keeps the Win32 contract (BOOL or count results, reason in the last-error code).
+#pragma once
+
+#include "platform/win_types.h"
+
+namespace platform {
+
+// --- Last-error code of the calling thread ---------------------------------------------
+DWORD LastError();
+void SetLastError(DWORD code);
+
+// --- UTC clock ---------------------------------------------------------------------------
+// The current UTC calendar time, rounded to the nearest millisecond (never wMilliseconds
+// 1000: a reading that rounds up to the next second carries into it).
+void UtcNow(SYSTEMTIME* now);
+
+// --- Sockets (Winsock 1.1 semantics; the layer must be started on Windows) --------------
+SOCKET SocketOpenUdp();
+int SocketConnect(SOCKET s, const sockaddr* address, int length);
+int SocketSend(SOCKET s, const char* data, int length);
+int SocketReceive(SOCKET s, char* buffer, int size);
+// select() on one socket for reading; the count, 0 on time-out, or SOCKET_ERROR.
+int SocketSelectReadable(SOCKET s, timeval* timeout);
+void SocketClose(SOCKET s);
+// inet_addr: the address in network byte order, or INADDR_NONE.
+unsigned long ParseDottedAddress(const char* text);
+// Name look-up, IPv4 only; FALSE with the resolver's code (e.g. 11001) as last error.
+BOOL ResolveHostAddress(const char* host, in_addr* address);
+
+// --- Token, privilege and clock-setting calls -------------------------------------------
+// An interface so that tests can record every call instead of touching the real clock.
+class SystemClockApi {
+public:
+    virtual ~SystemClockApi() = default;
+    // GetCurrentProcess + OpenProcessToken. Without access tokens: FALSE, last error 120.
+    virtual BOOL OpenProcessToken(DWORD access, HANDLE* token) = 0;
+    // LookupPrivilegeValueA on the local system.
+    virtual BOOL LookupPrivilegeValue(const char* name, LUID* luid) = 0;
+    // AdjustTokenPrivileges(token, FALSE, state, 0, nullptr, nullptr).
+    virtual BOOL AdjustTokenPrivileges(HANDLE token, TOKEN_PRIVILEGES* state) = 0;
+    // SetSystemTime in UTC; natively clock_settime(CLOCK_REALTIME).
+    virtual BOOL SetSystemTime(const SYSTEMTIME* utc) = 0;
+    virtual BOOL CloseHandle(HANDLE handle) = 0;
+};
+
+// The real calls of this platform.
+SystemClockApi& RealSystemClockApi();
+
+}  // namespace platform

@@ -1,0 +1,94 @@
+#include "loopback_server.h"
+
+#include <cstring>
+#include <stdexcept>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <winsock.h>
+using socklen_t = int;
+#else
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+void CloseSocket(std::intptr_t s) { closesocket(static_cast<SOCKET>(s)); }
+#else
+void CloseSocket(std::intptr_t s) { close(static_cast<int>(s)); }
+#endif
+
+}  // namespace
+
+LoopbackServer::LoopbackServer(Responder responder) : m_responder(std::move(responder)) {
+    m_socket = static_cast<std::intptr_t>(socket(AF_INET, SOCK_DGRAM, 0));
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    if (bind(static_cast<decltype(socket(0, 0, 0))>(m_socket),
+             reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        throw std::runtime_error("cannot bind a loopback port");
+    }
+    socklen_t length = sizeof address;
+    getsockname(static_cast<decltype(socket(0, 0, 0))>(m_socket),
+                reinterpret_cast<sockaddr*>(&address), &length);
+    m_port = ntohs(address.sin_port);
+    m_thread = std::thread([this] { Serve(); });
+}
+
+LoopbackServer::~LoopbackServer() {
+    m_stop = true;
+    m_thread.join();
+    CloseSocket(m_socket);
+}
+
+void LoopbackServer::Serve() {
+    const auto s = static_cast<decltype(socket(0, 0, 0))>(m_socket);
+    while (!m_stop) {
+        fd_set readSet;
+        FD_ZERO(&readSet);
+        FD_SET(s, &readSet);
+        timeval tick{0, 20000};
+        if (select(static_cast<int>(s) + 1, &readSet, nullptr, nullptr, &tick) <= 0) {
+            continue;
+        }
+        char buffer[512];
+        sockaddr_in peer{};
+        socklen_t peerLength = sizeof peer;
+        const int got = static_cast<int>(recvfrom(s, buffer, sizeof buffer, 0,
+                                                  reinterpret_cast<sockaddr*>(&peer), &peerLength));
+        if (got < 0) {
+            continue;
+        }
+        ++m_requests;
+        const Datagram request(buffer, buffer + got);
+        for (const Datagram& reply : m_responder(request)) {
+            sendto(s, reinterpret_cast<const char*>(reply.data()), static_cast<int>(reply.size()),
+                   0, reinterpret_cast<sockaddr*>(&peer), peerLength);
+        }
+    }
+}
+
+int OpenHandleCount() {
+#ifdef _WIN32
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return static_cast<int>(count);
+#else
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (readdir(dir) != nullptr) {
+            ++count;
+        }
+        closedir(dir);
+    }
+    return count;
+#endif
+}

@@ -1,0 +1,37 @@
+// A datagram server on an ephemeral loopback port, run on its own thread, that answers each
+// request with whatever the test's responder returns (nothing for silence).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <thread>
+#include <vector>
+
+using Datagram = std::vector<std::uint8_t>;
+// Returns the datagrams to send back for one request (none for silence).
+using Responder = std::function<std::vector<Datagram>(const Datagram& request)>;
+
+class LoopbackServer {
+public:
+    explicit LoopbackServer(Responder responder);
+    ~LoopbackServer();
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    int Port() const { return m_port; }
+    int RequestCount() const { return m_requests.load(); }
+
+private:
+    void Serve();
+
+    Responder m_responder;
+    std::intptr_t m_socket = -1;
+    int m_port = 0;
+    std::atomic<int> m_requests{0};
+    std::atomic<bool> m_stop{false};
+    std::thread m_thread;
+};
+
+// Open descriptors (Linux) or handles (Windows) of this process, to spot leaks.
+int OpenHandleCount();

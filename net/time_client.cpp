@@ -21,6 +21,8 @@ BOOL FailKeepingReason(std::unique_ptr<UdpSocket>* socket) {
 TimeClient::TimeClient(platform::SystemClockApi& clockApi) : m_clockApi(clockApi) {}
 
 BOOL TimeClient::SntpQuery(const char* server, SntpResult* result, int port) {
+    // Some socket layers clear the code on success; a successful exchange leaves it alone.
+    const DWORD codeOnEntry = platform::LastError();
     auto socket = std::make_unique<UdpSocket>();
     if (!socket->Create()) {
         return FALSE;
@@ -60,5 +62,7 @@ BOOL TimeClient::SntpQuery(const char* server, SntpResult* result, int port) {
 
     sntp::ReadAnswer(answer, result);
     sntp::ComputeDelayAndOffset(result);
+    socket.reset();
+    platform::SetLastError(codeOnEntry);
     return TRUE;
 }

@@ -79,7 +79,9 @@ void LoopbackServer::Serve() {
 int OpenHandleCount() {
 #ifdef _WIN32
     DWORD count = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &count);
+    if (!GetProcessHandleCount(GetCurrentProcess(), &count) || count == 0) {
+        return -1;
+    }
     return static_cast<int>(count);
 #else
     int count = 0;

@@ -33,5 +33,11 @@ private:
     std::thread m_thread;
 };
 
-// Open descriptors (Linux) or handles (Windows) of this process, to spot leaks.
+// Open descriptors (Linux) or handles (Windows) of this process, to spot leaks; -1 where
+// the platform cannot tell (Wine does not count handles).
 int OpenHandleCount();
+
+// Skips the calling test where handles cannot be counted.
+#define SKIP_WITHOUT_HANDLE_COUNT()                                              \
+    if (OpenHandleCount() <= 0) GTEST_SKIP() << "this platform does not count handles"
+

@@ -1,0 +1,78 @@
+#include "app/server_list.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+#include "platform/platform.h"
+
+namespace {
+
+constexpr char kEndOfFileMark = '\x1A';
+
+std::string TrimRight(const std::string& text) {
+    size_t end = text.size();
+    while (end > 0 && std::isspace(static_cast<unsigned char>(text[end - 1])) != 0) {
+        --end;
+    }
+    return text.substr(0, end);
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// The platform's reason for a failed C library call, as a last-error code.
+DWORD FileErrorCode() {
+#ifdef _WIN32
+    return static_cast<DWORD>(::GetLastError());
+#else
+    return static_cast<DWORD>(errno);
+#endif
+}
+
+}  // namespace
+
+std::vector<std::string> ParseServerList(const std::string& bytes) {
+    const std::string text = bytes.substr(0, bytes.find(kEndOfFileMark));
+    std::vector<std::string> entries;
+    size_t position = 0;
+    while (position < text.size()) {
+        const size_t lineFeed = text.find('\n', position);
+        const size_t end = lineFeed == std::string::npos ? text.size() : lineFeed;
+        std::string line = text.substr(position, end - position);
+        position = lineFeed == std::string::npos ? text.size() : lineFeed + 1;
+
+        if (lineFeed != std::string::npos && !line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        line = line.substr(0, line.find('\0'));
+        if (!line.empty() && line[0] == '#') {
+            continue;
+        }
+        entries.push_back(TrimRight(line));
+    }
+    return entries;
+}
+
+BOOL ReadServerList(const std::string& path, std::vector<std::string>* entries) {
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    if (!file) {
+        platform::SetLastError(FileErrorCode());
+        return FALSE;
+    }
+    std::string bytes;
+    char buffer[4096];
+    size_t count = 0;
+    while ((count = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+        bytes.append(buffer, count);
+    }
+    // A directory opens on some systems but cannot be read: that is no list either.
+    if (std::ferror(file.get()) != 0) {
+        platform::SetLastError(FileErrorCode() != 0 ? FileErrorCode() : ERROR_INVALID_DATA);
+        return FALSE;
+    }
+    *entries = ParseServerList(bytes);
+    return TRUE;
+}

@@ -1,0 +1,25 @@
+#include "app/socket_layer.h"
+
+namespace {
+constexpr BYTE kMajor = 1;
+constexpr BYTE kMinor = 1;
+}  // namespace
+
+SocketLayer::~SocketLayer() {
+    if (m_bStarted) {
+        ::WSACleanup();
+    }
+}
+
+SocketLayerStart SocketLayer::Start() {
+    WSADATA data{};
+    if (::WSAStartup(MAKEWORD(kMajor, kMinor), &data) != 0) {
+        return SocketLayerStart::LoadFailed;
+    }
+    if (LOBYTE(data.wVersion) != kMajor || HIBYTE(data.wVersion) != kMinor) {
+        ::WSACleanup();
+        return SocketLayerStart::VersionUnsupported;
+    }
+    m_bStarted = true;
+    return SocketLayerStart::Started;
+}

@@ -1,0 +1,21 @@
+// One reference on the platform's socket layer (Winsock 1.1), released on destruction.
+#pragma once
+
+#include <windows.h>
+#include <winsock.h>
+
+enum class SocketLayerStart { Started, LoadFailed, VersionUnsupported };
+
+class SocketLayer {
+public:
+    SocketLayer() = default;
+    ~SocketLayer();
+    SocketLayer(const SocketLayer&) = delete;
+    SocketLayer& operator=(const SocketLayer&) = delete;
+
+    // Asks for version 1.1 exactly; any other version granted is released again at once.
+    SocketLayerStart Start();
+
+private:
+    bool m_bStarted = false;
+};

@@ -1,0 +1,109 @@
+// The synchronisation runs, each on its own worker thread: one SNTP exchange, its report
+// and, for a command-line run in mode "Y", the setting of the clock. A worker reaches the
+// controls only through sent messages, which the window's thread carries out while the
+// worker waits; the window's thread never waits for a worker.
+#include "app/ntp_client_dlg.h"
+#include "app/report_lines.h"
+#include "app/socket_layer.h"
+
+namespace {
+constexpr UINT kRunCompleted = 0;
+constexpr UINT kRunSocketLayerFailed = 1;
+}  // namespace
+
+BOOL CNtpClientDlg::StartWorker(winui::WorkerThread::Procedure procedure) {
+    return winui::WorkerThread::Begin(procedure, this, THREAD_PRIORITY_NORMAL, &m_pWorker) !=
+           nullptr;
+}
+
+UINT CNtpClientDlg::RetrieveThreadProc(LPVOID param) {
+    auto* dlg = static_cast<CNtpClientDlg*>(param);
+    return dlg->FinishRun(dlg->RetrieveRun());
+}
+
+UINT CNtpClientDlg::CommandLineThreadProc(LPVOID param) {
+    auto* dlg = static_cast<CNtpClientDlg*>(param);
+    return dlg->FinishRun(dlg->CommandLineRun());
+}
+
+UINT CNtpClientDlg::FinishRun(UINT exitCode) {
+    m_pWorker = nullptr;
+    return exitCode;
+}
+
+UINT CNtpClientDlg::RetrieveRun() {
+    // Read again here: the box may have changed since the look-up line was typed.
+    const std::string server = m_cbServer.GetText();
+    SocketLayer sockets;
+    switch (sockets.Start()) {
+        case SocketLayerStart::LoadFailed:
+            m_edLog.SetText(report::kWinsockLoadFailed);
+            return kRunSocketLayerFailed;
+        case SocketLayerStart::VersionUnsupported:
+            m_edLog.SetText(report::kWinsockVersionUnsupported);
+            return kRunSocketLayerFailed;
+        case SocketLayerStart::Started:
+            break;
+    }
+    SntpResult outcome;
+    const BOOL succeeded = QueryServer(server, &outcome);
+    TypeReport(succeeded, outcome);
+    return kRunCompleted;
+}
+
+UINT CNtpClientDlg::CommandLineRun() {
+    TypeLine(report::LookupLine(m_strCmdServer));
+    SocketLayer sockets;
+    switch (sockets.Start()) {
+        case SocketLayerStart::LoadFailed:
+            m_edLog.SetText(report::kWinsockLoadFailed);
+            return kRunSocketLayerFailed;
+        case SocketLayerStart::VersionUnsupported:
+            m_edLog.SetText(report::kWinsockVersionUnsupported);
+            return kRunSocketLayerFailed;
+        case SocketLayerStart::Started:
+            break;
+    }
+    SntpResult outcome;
+    const BOOL succeeded = QueryServer(m_strCmdServer, &outcome);
+    TypeReport(succeeded, outcome);
+    if (succeeded && report::ModeSetsClock(m_strCmdMode)) {
+        TypeLine(AdjustClock(outcome.m_dClockOffset) ? report::kSynchronised : report::kSetFailed);
+    }
+    return kRunCompleted;
+}
+
+BOOL CNtpClientDlg::QueryServer(const std::string& server, SntpResult* outcome) {
+    // The exchange works on a copy so that Adjust never sees a half-written record; the
+    // copy goes back whole, also after a failure, which may have changed some members.
+    *outcome = ResultCopy();
+    const BOOL succeeded = m_timeClient.SntpQuery(server.c_str(), outcome, TimeClient::kNtpPort);
+    const DWORD error = ::GetLastError();
+    {
+        std::lock_guard<std::mutex> lock(m_resultLock);
+        m_result = *outcome;
+    }
+    ::SetLastError(error);
+    return succeeded;
+}
+
+void CNtpClientDlg::TypeReport(BOOL succeeded, const SntpResult& outcome) {
+    for (const std::string& line : report::ExchangeReport(succeeded, outcome)) {
+        TypeLine(line);
+    }
+}
+
+BOOL CNtpClientDlg::AdjustClock(double clockOffset) {
+    const NtpTimestamp corrected = NtpTimestamp::Now().AddSeconds(clockOffset);
+    const BOOL succeeded = m_timeClient.SetClock(&corrected);
+    if (succeeded) {
+        std::lock_guard<std::mutex> lock(m_resultLock);
+        m_result.m_dClockOffset = 0.0;
+    }
+    return succeeded;
+}
+
+SntpResult CNtpClientDlg::ResultCopy() {
+    std::lock_guard<std::mutex> lock(m_resultLock);
+    return m_result;
+}

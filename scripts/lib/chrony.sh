@@ -1,0 +1,68 @@
+# Sourced. A real NTP server for tests and the demo: chrony's chronyd as unpacked by
+# scripts/peers, never installed, never allowed to touch the clock (-x, and CAP_SYS_TIME
+# dropped from its bounding set), optionally serving a shifted clock through libfaketime.
+#
+#   start_chronyd ADDRESS PORT DIR [FAKETIME_SPEC]
+#       writes DIR/chronyd.conf, starts chronyd serving ADDRESS:PORT with its clock shifted
+#       by FAKETIME_SPEC (e.g. "+37.25s", see libfaketime), waits until it answers.
+#       Sets QUILLON_CHRONYD_PID; every started PID is kept in QUILLON_CHRONYD_PIDS.
+#   stop_chronyd [PID]
+#       stops that server, or every one started here, by PID.
+#
+# Callers set a trap (trap stop_chronyd EXIT) so that the servers go, pass or fail.
+
+_quillon_chrony_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+QUILLON_PEERS_ROOT="${QUILLON_PEERS_ROOT:-${BUILD:-$_quillon_chrony_repo/build}/peers/root}"
+QUILLON_CHRONYD_PIDS=()
+
+start_chronyd() {
+    local address=$1 port=$2 dir=$3 shift_spec=${4:-}
+    local chronyd="$QUILLON_PEERS_ROOT/usr/sbin/chronyd"
+    local faketime_lib="$QUILLON_PEERS_ROOT/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
+    if [ ! -x "$chronyd" ]; then
+        echo "start_chronyd: $chronyd missing (run scripts/peers)" >&2
+        return 1
+    fi
+    mkdir -p "$dir"
+    chmod 700 "$dir"  # chronyd refuses a command socket folder others can enter
+    rm -f "$dir/chronyd.pid" "$dir/chronyd.sock"
+    # A server only: no public sources, no command port, nothing written outside DIR.
+    cat >"$dir/chronyd.conf" <<EOF
+local stratum 8
+allow 127.0.0.0/8
+port $port
+bindaddress $address
+cmdport 0
+bindcmdaddress $dir/chronyd.sock
+pidfile $dir/chronyd.pid
+EOF
+    local preload=()
+    if [ -n "$shift_spec" ]; then
+        preload=(LD_PRELOAD="$faketime_lib" FAKETIME="$shift_spec" FAKETIME_DONT_RESET=1)
+    fi
+    env LD_LIBRARY_PATH="$QUILLON_PEERS_ROOT/usr/lib/x86_64-linux-gnu" "${preload[@]}" \
+        setpriv --bounding-set -sys_time \
+        "$chronyd" -x -d -u root -f "$dir/chronyd.conf" </dev/null >"$dir/chronyd.log" 2>&1 &
+    QUILLON_CHRONYD_PID=$!
+    QUILLON_CHRONYD_PIDS+=("$QUILLON_CHRONYD_PID")
+    if ! python3 "$_quillon_chrony_repo/tests/tools/sntp_probe.py" "$address" "$port" \
+        --wait 10 >"$dir/probe.txt" 2>&1; then
+        echo "start_chronyd: no answer from $address:$port; its log:" >&2
+        cat "$dir/chronyd.log" >&2
+        stop_chronyd "$QUILLON_CHRONYD_PID"
+        return 1
+    fi
+}
+
+stop_chronyd() {
+    local pids=("$@") pid kept=()
+    [ ${#pids[@]} -gt 0 ] || pids=("${QUILLON_CHRONYD_PIDS[@]}")
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+    done
+    for pid in "${QUILLON_CHRONYD_PIDS[@]}"; do
+        [[ " ${pids[*]} " == *" $pid "* ]] || kept+=("$pid")
+    done
+    QUILLON_CHRONYD_PIDS=("${kept[@]}")
+    return 0
+}

@@ -1,0 +1,65 @@
+# Sourced by the scripts and tests that run Windows programs under Wine.
+#
+# Sets up a Wine environment that lives entirely inside the build folder: its own prefix,
+# HOME (Wine otherwise writes ~/.wine, ~/.config and ~/.local), no debug chatter, and no
+# Mono/Gecko installers or menu entries.
+#
+#   BUILD               build folder (default: the repository's build/)
+#   QUILLON_WINEPREFIX  prefix to use instead of $BUILD/wine-prefix
+#
+# Functions:
+#   quillon_wine_prefix_init   create the prefix once (fonts, unmanaged windows, 96 dpi)
+#   quillon_wine_prime         start a persistent wine server detached from our output
+#   quillon_wine_stop          stop the wine server of this prefix (and its processes)
+
+_quillon_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+: "${BUILD:=$_quillon_repo/build}"
+export BUILD
+export WINEPREFIX="${QUILLON_WINEPREFIX:-$BUILD/wine-prefix}"
+export HOME="$BUILD/home"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export WINEARCH=win64
+
+# Marks a prefix whose set-up finished; a half-made prefix (interrupted) is made again.
+_quillon_wine_ready="$WINEPREFIX/.quillon-ready"
+
+quillon_wine_prefix_init() {
+    [ -e "$_quillon_wine_ready" ] && return 0
+    mkdir -p "$HOME" "$(dirname "$WINEPREFIX")"
+    (
+        # One creator at a time: window tests and the demo may start together. (The wine
+        # server started inside must not inherit the lock's descriptor: see 9>&- below.)
+        flock 9
+        [ -e "$_quillon_wine_ready" ] && exit 0
+        local log="$WINEPREFIX.init.log"
+        {
+            rm -rf "$WINEPREFIX"
+            wineboot -i && wineserver -w || exit 1
+            # Debian's Wine finds fonts only in the prefix; without them the dialog's base
+            # units and so its size differ from Windows'.
+            cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
+            # Without a window manager every top-level window close takes 2 s unless Wine
+            # manages nothing itself.
+            wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
+            wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f
+            wineserver -w
+        } </dev/null >"$log" 2>&1 9>&- || { echo "wine prefix set-up failed, see $log" >&2; exit 1; }
+        touch "$_quillon_wine_ready"
+    ) 9>"$WINEPREFIX.lock"
+}
+
+# ctest waits for every process that holds its output pipe. Wine's background services
+# (wineserver, services.exe, explorer.exe ...) inherit the output of whoever starts them,
+# so they are started here, persistently, with no link to anyone's output.
+quillon_wine_prime() {
+    quillon_wine_prefix_init || return 1
+    wineserver -p </dev/null >/dev/null 2>&1
+    wine cmd /c exit </dev/null >/dev/null 2>&1
+}
+
+# Ends the wine server of this prefix only, and every Wine process that uses it.
+quillon_wine_stop() {
+    wineserver -k </dev/null >/dev/null 2>&1 || true
+    wineserver -w </dev/null >/dev/null 2>&1 || true
+}

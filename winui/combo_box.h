@@ -1,0 +1,24 @@
+// A combo box: the list operations that filling it needs. Its text (GetText) is the text
+// of its edit field.
+#pragma once
+
+#include <string>
+
+#include "winui/control.h"
+
+namespace winui {
+
+class ComboBox : public Control {
+public:
+    int AddString(const std::string& text) const {
+        return static_cast<int>(
+            ::SendMessageA(Hwnd(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())));
+    }
+    int GetCount() const { return static_cast<int>(::SendMessageA(Hwnd(), CB_GETCOUNT, 0, 0)); }
+    int SetCurSel(int index) const {
+        return static_cast<int>(
+            ::SendMessageA(Hwnd(), CB_SETCURSEL, static_cast<WPARAM>(index), 0));
+    }
+};
+
+}  // namespace winui

@@ -1,0 +1,40 @@
+// Owner of one kernel handle (thread, token, event...), closed on destruction.
+#pragma once
+
+#include <windows.h>
+
+#include <utility>
+
+namespace winui {
+
+class UniqueHandle {
+public:
+    UniqueHandle() = default;
+    explicit UniqueHandle(HANDLE handle) : m_handle(handle) {}
+    ~UniqueHandle() { Reset(); }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    UniqueHandle(UniqueHandle&& other) noexcept
+        : m_handle(std::exchange(other.m_handle, nullptr)) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) {
+            Reset(std::exchange(other.m_handle, nullptr));
+        }
+        return *this;
+    }
+
+    HANDLE Get() const { return m_handle; }
+    explicit operator bool() const { return m_handle != nullptr; }
+
+    void Reset(HANDLE handle = nullptr) {
+        if (m_handle != nullptr) {
+            ::CloseHandle(m_handle);
+        }
+        m_handle = handle;
+    }
+
+private:
+    HANDLE m_handle = nullptr;
+};
+
+}  // namespace winui

@@ -31,6 +31,8 @@ std::vector<std::string> ExchangeReport(BOOL succeeded, const SntpResult& result
             kOffsetHeading, OffsetLine(result.m_dClockOffset)};
 }
 
-bool ModeSetsClock(const std::string& mode) { return mode.find('Y') != std::string::npos; }
+bool ModeSetsClock(const std::string& mode) {
+    return mode.find('Y') != std::string::npos;
+}
 
 }  // namespace report

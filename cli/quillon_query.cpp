@@ -45,11 +45,13 @@ public:
 };
 #endif
 
-void PrintLine(const std::string& line) { std::printf("%s\n", line.c_str()); }
+void PrintLine(const std::string& line) {
+    std::printf("%s\n", line.c_str());
+}
 
 void PrintTimestamp(const char* label, const NtpTimestamp& t) {
-    std::printf("%s %s (%u.%010u)\n", label, report::DestinationLine(t).c_str() + 9,
-                t.Seconds(), t.Fraction());
+    std::printf("%s %s (%u.%010u)\n", label, report::DestinationLine(t).c_str() + 9, t.Seconds(),
+                t.Fraction());
 }
 
 void PrintDetails(BOOL succeeded, const SntpResult& result, DWORD reason) {

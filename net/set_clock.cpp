@@ -1,7 +1,7 @@
 // Setting the system clock with the system-time privilege switched on for the change alone.
-#include "net/time_client.h"
-
 #include <cstring>
+
+#include "net/time_client.h"
 
 namespace {
 

@@ -16,8 +16,8 @@ BOOL UdpSocket::Connect(const char* host, int port) {
     address.sin_port = htons(static_cast<u_short>(port));
 
     // A dotted address is used as it is; only other text goes to the resolver.
-    address.sin_addr.s_addr = static_cast<decltype(address.sin_addr.s_addr)>(
-        platform::ParseDottedAddress(host));
+    address.sin_addr.s_addr =
+        static_cast<decltype(address.sin_addr.s_addr)>(platform::ParseDottedAddress(host));
     if (address.sin_addr.s_addr == INADDR_NONE &&
         !platform::ResolveHostAddress(host, &address.sin_addr)) {
         return FALSE;

@@ -21,49 +21,80 @@ thread_local DWORD t_lastError = 0;
 // the same on both platforms. Anything else is passed on as the errno value.
 DWORD WinsockCodeFromErrno(int error) {
     switch (error) {
-        case EINTR: return 10004;
-        case EBADF: return 10009;
-        case EACCES: return 10013;
-        case EFAULT: return 10014;
-        case EINVAL: return 10022;
-        case EMFILE: return 10024;
-        case EWOULDBLOCK: return 10035;
-        case EMSGSIZE: return 10040;
-        case EAFNOSUPPORT: return 10047;
-        case EADDRNOTAVAIL: return 10049;
-        case ENETDOWN: return 10050;
-        case ENETUNREACH: return 10051;
-        case ENOBUFS: return 10055;
-        case ETIMEDOUT: return 10060;
-        case ECONNREFUSED: return 10061;
-        case EHOSTUNREACH: return 10065;
-        default: return static_cast<DWORD>(error);
+        case EINTR:
+            return 10004;
+        case EBADF:
+            return 10009;
+        case EACCES:
+            return 10013;
+        case EFAULT:
+            return 10014;
+        case EINVAL:
+            return 10022;
+        case EMFILE:
+            return 10024;
+        case EWOULDBLOCK:
+            return 10035;
+        case EMSGSIZE:
+            return 10040;
+        case EAFNOSUPPORT:
+            return 10047;
+        case EADDRNOTAVAIL:
+            return 10049;
+        case ENETDOWN:
+            return 10050;
+        case ENETUNREACH:
+            return 10051;
+        case ENOBUFS:
+            return 10055;
+        case ETIMEDOUT:
+            return 10060;
+        case ECONNREFUSED:
+            return 10061;
+        case EHOSTUNREACH:
+            return 10065;
+        default:
+            return static_cast<DWORD>(error);
     }
 }
 
-void KeepErrno() { t_lastError = WinsockCodeFromErrno(errno); }
+void KeepErrno() {
+    t_lastError = WinsockCodeFromErrno(errno);
+}
 
 DWORD WinsockCodeFromResolver(int error) {
     switch (error) {
-        case EAI_NONAME: return WSAHOST_NOT_FOUND;
-        case EAI_AGAIN: return WSATRY_AGAIN;
+        case EAI_NONAME:
+            return WSAHOST_NOT_FOUND;
+        case EAI_AGAIN:
+            return WSATRY_AGAIN;
 #ifdef EAI_NODATA
-        case EAI_NODATA: return WSANO_DATA;
+        case EAI_NODATA:
+            return WSANO_DATA;
 #endif
 #ifdef EAI_ADDRFAMILY
-        case EAI_ADDRFAMILY: return WSANO_DATA;
+        case EAI_ADDRFAMILY:
+            return WSANO_DATA;
 #endif
-        case EAI_SYSTEM: return WinsockCodeFromErrno(errno);
-        default: return 11003;  // WSANO_RECOVERY
+        case EAI_SYSTEM:
+            return WinsockCodeFromErrno(errno);
+        default:
+            return 11003;  // WSANO_RECOVERY
     }
 }
 
-int Descriptor(SOCKET s) { return static_cast<int>(s); }
+int Descriptor(SOCKET s) {
+    return static_cast<int>(s);
+}
 
 }  // namespace
 
-DWORD LastError() { return t_lastError; }
-void SetLastError(DWORD code) { t_lastError = code; }
+DWORD LastError() {
+    return t_lastError;
+}
+void SetLastError(DWORD code) {
+    t_lastError = code;
+}
 
 void UtcNow(SYSTEMTIME* now) {
     timespec ts{};
@@ -131,9 +162,13 @@ int SocketSelectReadable(SOCKET s, timeval* timeout) {
     return rc;
 }
 
-void SocketClose(SOCKET s) { ::close(Descriptor(s)); }
+void SocketClose(SOCKET s) {
+    ::close(Descriptor(s));
+}
 
-unsigned long ParseDottedAddress(const char* text) { return ::inet_addr(text); }
+unsigned long ParseDottedAddress(const char* text) {
+    return ::inet_addr(text);
+}
 
 BOOL ResolveHostAddress(const char* host, in_addr* address) {
     addrinfo hints{};

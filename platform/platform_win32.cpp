@@ -3,8 +3,12 @@
 
 namespace platform {
 
-DWORD LastError() { return ::GetLastError(); }
-void SetLastError(DWORD code) { ::SetLastError(code); }
+DWORD LastError() {
+    return ::GetLastError();
+}
+void SetLastError(DWORD code) {
+    ::SetLastError(code);
+}
 
 void UtcNow(SYSTEMTIME* now) {
     // The precise clock ticks in 100 ns steps; round it to the nearest millisecond rather
@@ -21,15 +25,21 @@ void UtcNow(SYSTEMTIME* now) {
     ::FileTimeToSystemTime(&rounded, now);
 }
 
-SOCKET SocketOpenUdp() { return ::socket(AF_INET, SOCK_DGRAM, 0); }
+SOCKET SocketOpenUdp() {
+    return ::socket(AF_INET, SOCK_DGRAM, 0);
+}
 
 int SocketConnect(SOCKET s, const sockaddr* address, int length) {
     return ::connect(s, address, length);
 }
 
-int SocketSend(SOCKET s, const char* data, int length) { return ::send(s, data, length, 0); }
+int SocketSend(SOCKET s, const char* data, int length) {
+    return ::send(s, data, length, 0);
+}
 
-int SocketReceive(SOCKET s, char* buffer, int size) { return ::recv(s, buffer, size, 0); }
+int SocketReceive(SOCKET s, char* buffer, int size) {
+    return ::recv(s, buffer, size, 0);
+}
 
 int SocketSelectReadable(SOCKET s, timeval* timeout) {
     fd_set readSet;
@@ -38,9 +48,13 @@ int SocketSelectReadable(SOCKET s, timeval* timeout) {
     return ::select(0, &readSet, nullptr, nullptr, timeout);
 }
 
-void SocketClose(SOCKET s) { ::closesocket(s); }
+void SocketClose(SOCKET s) {
+    ::closesocket(s);
+}
 
-unsigned long ParseDottedAddress(const char* text) { return ::inet_addr(text); }
+unsigned long ParseDottedAddress(const char* text) {
+    return ::inet_addr(text);
+}
 
 BOOL ResolveHostAddress(const char* host, in_addr* address) {
     // Winsock keeps the hostent per thread, so gethostbyname is safe on worker threads.

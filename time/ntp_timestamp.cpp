@@ -78,13 +78,18 @@ void JulianDayToDate(std::int32_t jdn, std::uint16_t* year, std::uint16_t* month
     *year = static_cast<std::uint16_t>(y);
 }
 
-std::uint32_t MillisecondsToFraction(std::uint16_t ms) { return MsFractionTable[ms]; }
-
-std::int32_t FractionToMilliseconds(std::uint32_t fraction) {
-    return static_cast<std::int32_t>(fraction * kMillisecondsPerFraction + 0.5);
+std::uint32_t MillisecondsToFraction(std::uint16_t ms) {
+    return MsFractionTable[ms];
 }
 
-double FractionToSeconds(std::uint32_t fraction) { return fraction * kSecondsPerFraction; }
+std::int32_t FractionToMilliseconds(std::uint32_t fraction) {
+    // Never negative, so adding a half and truncating rounds to nearest.
+    return static_cast<std::int32_t>(fraction * kMillisecondsPerFraction + 0.5);  // NOLINT
+}
+
+double FractionToSeconds(std::uint32_t fraction) {
+    return fraction * kSecondsPerFraction;
+}
 
 NtpTimestamp NtpTimestamp::FromParts(std::uint32_t seconds, std::uint32_t fraction) {
     return NtpTimestamp((std::uint64_t{seconds} << 32) | fraction);
@@ -128,8 +133,7 @@ SYSTEMTIME NtpTimestamp::ToSystemTime() const {
     t.wHour = static_cast<WORD>(total / 3600 % 24);
     const std::uint64_t days = total / kSecondsPerDay;
     t.wDayOfWeek = static_cast<WORD>((days + kJulianDay1900 + 1) % 7);
-    JulianDayToDate(static_cast<std::int32_t>(days) + kJulianDay1900, &t.wYear, &t.wMonth,
-                    &t.wDay);
+    JulianDayToDate(static_cast<std::int32_t>(days) + kJulianDay1900, &t.wYear, &t.wMonth, &t.wDay);
     t.wMilliseconds = static_cast<WORD>(ms);
     return t;
 }

@@ -19,9 +19,13 @@ using socklen_t = int;
 namespace {
 
 #ifdef _WIN32
-void CloseSocket(std::intptr_t s) { closesocket(static_cast<SOCKET>(s)); }
+void CloseSocket(std::intptr_t s) {
+    closesocket(static_cast<SOCKET>(s));
+}
 #else
-void CloseSocket(std::intptr_t s) { close(static_cast<int>(s)); }
+void CloseSocket(std::intptr_t s) {
+    close(static_cast<int>(s));
+}
 #endif
 
 }  // namespace
@@ -62,8 +66,8 @@ void LoopbackServer::Serve() {
         char buffer[512];
         sockaddr_in peer{};
         socklen_t peerLength = sizeof peer;
-        const int got = static_cast<int>(recvfrom(s, buffer, sizeof buffer, 0,
-                                                  reinterpret_cast<sockaddr*>(&peer), &peerLength));
+        const int got = static_cast<int>(
+            recvfrom(s, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&peer), &peerLength));
         if (got < 0) {
             continue;
         }

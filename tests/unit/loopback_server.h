@@ -38,6 +38,6 @@ private:
 int OpenHandleCount();
 
 // Skips the calling test where handles cannot be counted.
-#define SKIP_WITHOUT_HANDLE_COUNT()                                              \
-    if (OpenHandleCount() <= 0) GTEST_SKIP() << "this platform does not count handles"
-
+#define SKIP_WITHOUT_HANDLE_COUNT() \
+    if (OpenHandleCount() <= 0)     \
+    GTEST_SKIP() << "this platform does not count handles"

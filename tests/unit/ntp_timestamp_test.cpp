@@ -157,7 +157,8 @@ TEST(WireForm, RoundTripsAnyValue) {
     std::mt19937_64 random(7);
     for (int i = 0; i < 1000; ++i) {
         const std::uint64_t v = random();
-        const NtpTimestamp t = Ts(static_cast<std::uint32_t>(v >> 32), static_cast<std::uint32_t>(v));
+        const NtpTimestamp t =
+            Ts(static_cast<std::uint32_t>(v >> 32), static_cast<std::uint32_t>(v));
         ASSERT_EQ(NtpTimestamp::FromNetwork(t.ToNetwork()), t);
     }
 }

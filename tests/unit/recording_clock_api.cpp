@@ -5,7 +5,9 @@
 
 namespace {
 
-HANDLE FakeToken() { return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x7001)); }
+HANDLE FakeToken() {
+    return reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x7001));
+}
 
 RecordedCall Call(const char* name) {
     RecordedCall call;

@@ -10,13 +10,13 @@
 
 struct RecordedCall {
     std::string name;
-    DWORD access = 0;             // OpenProcessToken
-    std::string privilege;        // LookupPrivilegeValue
-    DWORD count = 0;              // AdjustTokenPrivileges: PrivilegeCount
-    DWORD attributes = 0;         // AdjustTokenPrivileges: attributes of the entry
-    LUID luid{};                  // AdjustTokenPrivileges: the entry's identifier
-    SYSTEMTIME time{};            // SetSystemTime
-    DWORD lastErrorOnEntry = 0;   // the thread's last-error code when the call was made
+    DWORD access = 0;            // OpenProcessToken
+    std::string privilege;       // LookupPrivilegeValue
+    DWORD count = 0;             // AdjustTokenPrivileges: PrivilegeCount
+    DWORD attributes = 0;        // AdjustTokenPrivileges: attributes of the entry
+    LUID luid{};                 // AdjustTokenPrivileges: the entry's identifier
+    SYSTEMTIME time{};           // SetSystemTime
+    DWORD lastErrorOnEntry = 0;  // the thread's last-error code when the call was made
 };
 
 class RecordingClockApi : public platform::SystemClockApi {

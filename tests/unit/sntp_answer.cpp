@@ -10,8 +10,8 @@ void PutTimestamp(std::vector<std::uint8_t>* packet, int offset, const NtpTimest
 std::vector<std::uint8_t> MakeAnswer(const std::vector<std::uint8_t>& request,
                                      const AnswerFields& fields) {
     std::vector<std::uint8_t> answer(48, 0);
-    answer[0] = static_cast<std::uint8_t>(fields.leapIndicator << 6 | fields.version << 3 |
-                                          fields.mode);
+    answer[0] =
+        static_cast<std::uint8_t>(fields.leapIndicator << 6 | fields.version << 3 | fields.mode);
     answer[1] = fields.stratum;
     if (request.size() >= 48) {
         std::memcpy(answer.data() + 24, request.data() + 40, 8);

@@ -11,7 +11,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::vector<Datagram> Silence(const Datagram&) { return {}; }
+std::vector<Datagram> Silence(const Datagram&) {
+    return {};
+}
 
 // The offset an exchange measures is off by at most half its round trip (the path's
 // asymmetry), plus the millisecond steps of the local clock readings.
@@ -72,7 +74,8 @@ TEST(SntpQuery, GoodAnswerGivesOffsetAndDelay) {
     EXPECT_EQ(platform::LastError(), 4242u) << "success leaves the last-error code alone";
     EXPECT_EQ(result.m_nStratum, 3);
     EXPECT_EQ(result.m_nLeapIndicator, 0);
-    EXPECT_NEAR(result.m_dClockOffset, 12.5 + 0.005, (result.m_dRoundTripDelay + 0.010) / 2 + 0.002);
+    EXPECT_NEAR(result.m_dClockOffset, 12.5 + 0.005,
+                (result.m_dRoundTripDelay + 0.010) / 2 + 0.002);
     // The server claims a 10 ms hold it never spent, so the delay comes out 10 ms short.
     EXPECT_GE(result.m_dRoundTripDelay + 0.010, -0.003);
     EXPECT_LT(result.m_dRoundTripDelay + 0.010, 0.1);
@@ -81,7 +84,8 @@ TEST(SntpQuery, GoodAnswerGivesOffsetAndDelay) {
     EXPECT_LT(NtpTimestamp::Now().Difference(result.m_tsDestination), 1.0);
     // The offset recomputed from the stored timestamps is the stored offset.
     const double offset = (result.m_tsReceive.Difference(result.m_tsOriginate) +
-                           result.m_tsTransmit.Difference(result.m_tsDestination)) * 0.5;
+                           result.m_tsTransmit.Difference(result.m_tsDestination)) *
+                          0.5;
     EXPECT_DOUBLE_EQ(result.m_dClockOffset, offset);
 }
 
@@ -178,8 +182,9 @@ TEST(SntpQuery, OnlyTheFirstOfTwoAnswersIsRead) {
 }
 
 TEST(SntpQuery, ManyExchangesInARowLeaveNoSocketBehind) {
-    LoopbackServer server(
-        [](const Datagram& request) { return std::vector<Datagram>{MakeShiftedAnswer(request, 0.25)}; });
+    LoopbackServer server([](const Datagram& request) {
+        return std::vector<Datagram>{MakeShiftedAnswer(request, 0.25)};
+    });
     TimeClient client;
     SntpResult result;
     ASSERT_TRUE(client.SntpQuery("127.0.0.1", &result, server.Port()));  // warm up

@@ -15,7 +15,9 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-std::vector<Datagram> Echo(const Datagram& request) { return {request}; }
+std::vector<Datagram> Echo(const Datagram& request) {
+    return {request};
+}
 
 TEST(UdpSocketLifetime, CloseIsSafeAnyNumberOfTimes) {
     SKIP_WITHOUT_HANDLE_COUNT();

@@ -17,14 +17,14 @@ void CNtpClientDlg::OnRetrieve() {
 }
 
 void CNtpClientDlg::OnAdjust() {
-    const SntpResult last = ResultCopy();
+    const SntpResult last = m_result.Copy();
     if (last.m_tsDestination.IsZero()) {
         // No exchange has come as far as an answer: measure first, set on the next press.
         OnRetrieve();
         return;
     }
     ClearLog();
-    TypeLine(AdjustClock(last.m_dClockOffset) ? report::kSynchronised : report::kSetFailed);
+    TypeLine(AdjustClock() ? report::kSynchronised : report::kSetFailed);
 }
 
 void CNtpClientDlg::OnAbout() {

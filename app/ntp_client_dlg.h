@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "app/shared_result.h"
 #include "net/time_client.h"
 #include "ui/hover_button.h"
 #include "winui/combo_box.h"
@@ -16,6 +17,8 @@
 #include "winui/edit.h"
 #include "winui/gdi_object.h"
 #include "winui/worker_thread.h"
+
+class SocketLayer;
 
 class CNtpClientDlg : public winui::Dialog {
 public:
@@ -55,12 +58,13 @@ private:
     BOOL StartWorker(winui::WorkerThread::Procedure procedure);
     // Clears m_pWorker: the worker's last touch of this object.
     UINT FinishRun(UINT exitCode);
+    // Starts this run's own reference on the socket layer; on failure the whole log pane
+    // is replaced by the reason.
+    BOOL StartSocketLayer(SocketLayer* sockets);
     BOOL QueryServer(const std::string& server, SntpResult* outcome);
     void TypeReport(BOOL succeeded, const SntpResult& outcome);
-    // Sets the clock to now + clockOffset; on success the stored offset becomes 0, since
-    // the clock then agrees with the server and must not be corrected twice.
-    BOOL AdjustClock(double clockOffset);
-    SntpResult ResultCopy();
+    // Sets the clock to now plus the stored offset (which then becomes 0).
+    BOOL AdjustClock();
 
     // Log pane (log_pane.cpp).
     void OnLogSetFocus();
@@ -76,9 +80,8 @@ private:
 
     TimeClient m_timeClient;
     std::atomic<winui::WorkerThread*> m_pWorker{nullptr};
-    // Written by a worker, read by Adjust on the window's thread: always under m_resultLock.
-    SntpResult m_result;
-    std::mutex m_resultLock;
+    // Published whole by a worker, read by Adjust on the window's thread.
+    SharedResult m_result;
     RECT m_rcClient{};
     CHoverButton m_btnAbout;
     CHoverButton m_btnCancel;

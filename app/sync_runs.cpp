@@ -35,15 +35,8 @@ UINT CNtpClientDlg::RetrieveRun() {
     // Read again here: the box may have changed since the look-up line was typed.
     const std::string server = m_cbServer.GetText();
     SocketLayer sockets;
-    switch (sockets.Start()) {
-        case SocketLayerStart::LoadFailed:
-            m_edLog.SetText(report::kWinsockLoadFailed);
-            return kRunSocketLayerFailed;
-        case SocketLayerStart::VersionUnsupported:
-            m_edLog.SetText(report::kWinsockVersionUnsupported);
-            return kRunSocketLayerFailed;
-        case SocketLayerStart::Started:
-            break;
+    if (!StartSocketLayer(&sockets)) {
+        return kRunSocketLayerFailed;
     }
     SntpResult outcome;
     const BOOL succeeded = QueryServer(server, &outcome);
@@ -54,35 +47,39 @@ UINT CNtpClientDlg::RetrieveRun() {
 UINT CNtpClientDlg::CommandLineRun() {
     TypeLine(report::LookupLine(m_strCmdServer));
     SocketLayer sockets;
-    switch (sockets.Start()) {
-        case SocketLayerStart::LoadFailed:
-            m_edLog.SetText(report::kWinsockLoadFailed);
-            return kRunSocketLayerFailed;
-        case SocketLayerStart::VersionUnsupported:
-            m_edLog.SetText(report::kWinsockVersionUnsupported);
-            return kRunSocketLayerFailed;
-        case SocketLayerStart::Started:
-            break;
+    if (!StartSocketLayer(&sockets)) {
+        return kRunSocketLayerFailed;
     }
     SntpResult outcome;
     const BOOL succeeded = QueryServer(m_strCmdServer, &outcome);
     TypeReport(succeeded, outcome);
     if (succeeded && report::ModeSetsClock(m_strCmdMode)) {
-        TypeLine(AdjustClock(outcome.m_dClockOffset) ? report::kSynchronised : report::kSetFailed);
+        TypeLine(AdjustClock() ? report::kSynchronised : report::kSetFailed);
     }
     return kRunCompleted;
+}
+
+BOOL CNtpClientDlg::StartSocketLayer(SocketLayer* sockets) {
+    switch (sockets->Start()) {
+        case SocketLayerStart::Started:
+            return TRUE;
+        case SocketLayerStart::LoadFailed:
+            m_edLog.SetText(report::kWinsockLoadFailed);
+            return FALSE;
+        case SocketLayerStart::VersionUnsupported:
+            m_edLog.SetText(report::kWinsockVersionUnsupported);
+            return FALSE;
+    }
+    return FALSE;
 }
 
 BOOL CNtpClientDlg::QueryServer(const std::string& server, SntpResult* outcome) {
     // The exchange works on a copy so that Adjust never sees a half-written record; the
     // copy goes back whole, also after a failure, which may have changed some members.
-    *outcome = ResultCopy();
+    *outcome = m_result.Copy();
     const BOOL succeeded = m_timeClient.SntpQuery(server.c_str(), outcome, TimeClient::kNtpPort);
     const DWORD error = ::GetLastError();
-    {
-        std::lock_guard<std::mutex> lock(m_resultLock);
-        m_result = *outcome;
-    }
+    m_result.Publish(*outcome);
     ::SetLastError(error);
     return succeeded;
 }
@@ -93,17 +90,6 @@ void CNtpClientDlg::TypeReport(BOOL succeeded, const SntpResult& outcome) {
     }
 }
 
-BOOL CNtpClientDlg::AdjustClock(double clockOffset) {
-    const NtpTimestamp corrected = NtpTimestamp::Now().AddSeconds(clockOffset);
-    const BOOL succeeded = m_timeClient.SetClock(&corrected);
-    if (succeeded) {
-        std::lock_guard<std::mutex> lock(m_resultLock);
-        m_result.m_dClockOffset = 0.0;
-    }
-    return succeeded;
-}
-
-SntpResult CNtpClientDlg::ResultCopy() {
-    std::lock_guard<std::mutex> lock(m_resultLock);
-    return m_result;
+BOOL CNtpClientDlg::AdjustClock() {
+    return m_result.SetClockFromOffset(&m_timeClient);
 }

@@ -162,7 +162,8 @@ class AutoClient:
                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=self.log)
         self.lines = queue.Queue()
-        threading.Thread(target=self._read, daemon=True).start()
+        self.reader = threading.Thread(target=self._read, daemon=True)
+        self.reader.start()
 
     def _read(self):
         for raw in self.process.stdout:
@@ -285,6 +286,8 @@ class AutoClient:
         except (OSError, subprocess.TimeoutExpired):
             self.process.kill()
             self.process.wait()
+        self.reader.join(timeout=10)
+        self.process.stdout.close()
         self.log.close()
 
 
@@ -366,6 +369,7 @@ class FakeServer:
             if self.process.stdout.readline().startswith(b"ready"):
                 return
             self.process.wait()  # lost the address to someone else: take another
+            self.process.stdout.close()
         raise RuntimeError("the fake NTP server did not start")
 
     @property
@@ -376,6 +380,7 @@ class FakeServer:
         if self.process.poll() is None:
             self.process.terminate()
             self.process.wait(timeout=10)
+        self.process.stdout.close()
 
 
 class Chronyd:

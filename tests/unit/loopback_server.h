@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdlib>
 #include <cstdint>
 #include <functional>
 #include <thread>
@@ -36,6 +37,12 @@ private:
 // Open descriptors (Linux) or handles (Windows) of this process, to spot leaks; -1 where
 // the platform cannot tell (Wine does not count handles).
 int OpenHandleCount();
+
+// Skips the calling test unless name look-ups stay on loopback (scripts/run-isolated):
+// asking the machine's resolver about an unknown name would send a query off this host.
+#define SKIP_UNLESS_DNS_ISOLATED()                                      \
+    if (std::getenv("QUILLON_DNS_ISOLATED") == nullptr)                 \
+    GTEST_SKIP() << "name look-ups are not isolated (run through scripts/run-isolated)"
 
 // Skips the calling test where handles cannot be counted.
 #define SKIP_WITHOUT_HANDLE_COUNT() \

@@ -110,6 +110,7 @@ TEST(SntpQuery, SilenceTimesOutAfterFiveSecondsWith10060) {
 }
 
 TEST(SntpQuery, UnresolvableNameSendsNothing) {
+    SKIP_UNLESS_DNS_ISOLATED();
     LoopbackServer server(Silence);
     TimeClient client;
     SntpResult result = MarkedRecord();

@@ -1,0 +1,41 @@
+"""The one-shot SNTP clients compared by the bench: how to run each and read its offset."""
+
+import re
+import subprocess
+import time
+from dataclasses import dataclass
+
+QUILLON_OFFSET = re.compile(r"^ +(-?\d+\.\d+) seconds$", re.M)
+NTPDIG_OFFSET = re.compile(r" ([+-]\d+\.\d+) \+/- \d")
+CHRONYD_OFFSET = re.compile(r"System clock wrong by (-?\d+\.\d+) seconds")
+
+
+@dataclass
+class Client:
+    name: str
+    command: list  # with {server} in place of the server address
+    offset_pattern: re.Pattern
+
+    def run(self, server):
+        """One query: (wall seconds, offset in seconds or None, output)."""
+        argv = [part.replace("{server}", server) for part in self.command]
+        started = time.perf_counter()
+        done = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, timeout=60)
+        wall = time.perf_counter() - started
+        output = done.stdout.decode("latin-1")
+        match = self.offset_pattern.search(output)
+        offset = float(match.group(1)) if done.returncode == 0 and match else None
+        return wall, offset, output
+
+
+def clients(query, peers_bin):
+    """quillon-query and the peers, in table order. The peers run through the wrappers of
+    scripts/peers, which drop the right to set the clock."""
+    return [
+        Client("quillon-query", [query, "{server}"], QUILLON_OFFSET),
+        Client("ntpdig", [f"{peers_bin}/ntpdig", "{server}"], NTPDIG_OFFSET),
+        Client("ntpdate -q", [f"{peers_bin}/ntpdate", "-q", "{server}"], NTPDIG_OFFSET),
+        Client("chronyd -Q", [f"{peers_bin}/chronyd", "-u", "root", "-Q",
+                              "server {server} iburst maxsamples 1"], CHRONYD_OFFSET),
+    ]

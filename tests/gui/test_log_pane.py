@@ -1,0 +1,191 @@
+#!/usr/bin/env python3
+"""The log pane after each command, against fake servers on 127.0.0.x:123: reports of good
+exchanges (server ahead and behind), failures (silence, an unresolvable name, each kind of
+rejected answer), Adjust, About; the typing pace and line ends; a window that stays
+responsive while a run waits; no second worker while one runs."""
+
+import os
+import time
+import unittest
+
+from harness import (IDC_ABOUT, IDC_ADJUST, IDC_LOG, IDC_RETRIEVE, IDC_SERVER,
+                     RETRIEVE_FAILED, SET_FAILED, SYNCHRONISED, UNRESOLVABLE_NAME, WindowTest,
+                     lookup_line, pane_lines)
+
+PACE_MS = 30
+# Observing the pane from another process sees a change up to one poll late.
+OBSERVATION_SLACK_MS = 5
+REPORT_END = " seconds\r\n"
+FAILURE_END = RETRIEVE_FAILED + "\r\n"
+# Time-out of an exchange, with generous bounds.
+TIMEOUT_RANGE_S = (4.5, 6.5)
+
+
+class LogPane(WindowTest):
+    def setUp(self):
+        self.app = self.launch()
+
+    def tearDown(self):
+        self.assert_no_crash_text(self.app)
+
+    # -- helpers ---------------------------------------------------------------------------
+    def retrieve(self, server, until, button=IDC_RETRIEVE, timeout_ms=20000):
+        """Puts `server` in the box, clicks, and follows the pane until it holds `until`.
+        Returns (lines, changes, started, ended, click_ms)."""
+        self.auto.set_text(IDC_SERVER, server)
+        started = time.time()
+        click_ms = self.auto.click(button)
+        changes = self.auto.watch_text(IDC_LOG, until, timeout_ms)
+        ended = time.time()
+        time.sleep(0.2)  # the worker ends right after its last line
+        return pane_lines(changes[-1][1]), changes, started, ended, click_ms
+
+    def retrieve_report(self, server, offset):
+        """A successful Retrieve; the offset is checked to 2 ms. One retry when the first
+        misses: a loaded machine may delay one datagram by more than that."""
+        for attempt in range(2):
+            lines, changes, started, ended, click_ms = self.retrieve(server.address, REPORT_END)
+            self.assertEqual(lines[0], lookup_line(server.address))
+            try:
+                self.assert_report(lines[1:], offset, started, ended)
+                return lines, changes, click_ms
+            except AssertionError:
+                if attempt == 1:
+                    raise
+        raise AssertionError("unreachable")
+
+    def assert_typed_at_pace(self, changes, lines):
+        """Each worker line appears one character at a time, appended at the end, and takes
+        at least 30 ms per character; every line ends with CR LF."""
+        for before, after in zip(changes, changes[1:]):
+            self.assertTrue(after[1].startswith(before[1]), "text changed other than at its end")
+            added = after[1][len(before[1]):]
+            self.assertIn(len(added.replace("\r\n", "")), (0, 1),
+                          f"{added!r} appeared at once")
+        line_end_seen = []
+        for number in range(1, len(lines) + 1):
+            complete = "".join(line + "\r\n" for line in lines[:number])
+            line_end_seen.append(next(at for at, text in changes if text.startswith(complete)))
+        for number in range(1, len(lines)):
+            took = line_end_seen[number] - line_end_seen[number - 1]
+            length = len(lines[number])
+            self.assertGreaterEqual(took, length * PACE_MS - OBSERVATION_SLACK_MS,
+                                    f"line {lines[number]!r} typed in {took:.0f} ms")
+
+    # -- tests -----------------------------------------------------------------------------
+    def test_about_text_typed_on_the_window_thread(self):
+        contact = os.environ.get("QUILLON_CONTACT", "quillon@example.org")
+        expected = ["             QUILLON v1.2", "",
+                    " " * 12 + "Designed by the Quillon team", " " * 23 + contact]
+        for _ in range(2):  # the second About clears the pane first
+            click_ms = self.auto.click(IDC_ABOUT)
+            self.assertEqual(self.pane(), expected)
+            characters = sum(map(len, expected))
+            self.assertGreaterEqual(click_ms, characters * PACE_MS - OBSERVATION_SLACK_MS)
+
+    def test_retrieve_server_ahead_typing_pace_and_line_order(self):
+        server = self.fake_server(offset=754.3125)
+        lines, changes, click_ms = self.retrieve_report(server, 754.3125)
+        self.assertEqual(len(lines), 6, lines)
+        # The look-up line is typed by the window's own thread before the click returns.
+        self.assertEqual(pane_lines(changes[0][1]), [lookup_line(server.address)])
+        self.assertGreaterEqual(click_ms, len(lines[0]) * PACE_MS - OBSERVATION_SLACK_MS)
+        self.assert_typed_at_pace(changes, lines)
+        self.assertIn(server.requests, (1, 2))  # one per Retrieve (two if retried)
+
+    def test_retrieve_server_behind(self):
+        server = self.fake_server(offset=-45.125, hold_ms=20)
+        lines, _, _ = self.retrieve_report(server, -45.125)
+        self.assertTrue(lines[5].startswith("         -45.12"), lines[5])
+
+    def test_adjust(self):
+        near = self.fake_server(offset=0.2)
+        with self.subTest("before any exchange Adjust acts as Retrieve"):
+            lines, _, _ = self.retrieve_report_with(IDC_ADJUST, near, 0.2)
+            self.assertEqual(len(lines), 6)
+            self.assertEqual(near.requests, 1)
+        with self.subTest("Adjust with a stored arrival time sets the clock, no exchange"):
+            # Wine accepts a new time within 0.5 s of its own (and changes nothing).
+            for _ in range(2):
+                self.auto.click(IDC_ADJUST)
+                self.assertEqual(self.pane(), [SYNCHRONISED])
+            self.assertEqual(near.requests, 1)
+        hour_off = self.fake_server(offset=3600)
+        with self.subTest("an hour off: Wine refuses to set the clock"):
+            self.retrieve_report(hour_off, 3600)
+            self.auto.click(IDC_ADJUST)
+            self.assertEqual(self.pane(), [SET_FAILED])
+            self.assertEqual(hour_off.requests, 1)
+
+    def retrieve_report_with(self, button, server, offset):
+        lines, _, started, ended, click_ms = self.retrieve(server.address, REPORT_END, button)
+        self.assertEqual(lines[0], lookup_line(server.address))
+        self.assert_report(lines[1:], offset, started, ended)
+        return lines, started, click_ms
+
+    def test_silent_server_responsive_window_and_one_worker(self):
+        silent = self.fake_server(behaviour="silent")
+        with self.subTest("failure after the time-out; the window answers meanwhile"):
+            self.auto.set_text(IDC_SERVER, silent.address)
+            self.auto.click(IDC_RETRIEVE)
+            waiting_since = time.monotonic()
+            latencies = self.auto.ping(8, 250)
+            self.assertLess(max(latencies), 100, latencies)
+            self.auto.wait_text(IDC_LOG, RETRIEVE_FAILED[:1], 15000)
+            waited = time.monotonic() - waiting_since
+            self.assertGreaterEqual(waited, TIMEOUT_RANGE_S[0])
+            self.assertLessEqual(waited, TIMEOUT_RANGE_S[1])
+            self.auto.wait_text(IDC_LOG, FAILURE_END, 10000)
+            time.sleep(0.2)
+            self.assertEqual(self.pane(), [lookup_line(silent.address), RETRIEVE_FAILED])
+            self.assertEqual(silent.requests, 1)
+
+        with self.subTest("Retrieve while a worker waits starts no second worker"):
+            self.auto.click(IDC_RETRIEVE)
+            time.sleep(0.5)
+            self.auto.click(IDC_RETRIEVE)  # clears the pane, types the look-up line again
+            self.assertEqual(self.pane(), [lookup_line(silent.address)])
+            time.sleep(0.5)
+            self.assertEqual(silent.requests, 2)
+            self.auto.wait_text(IDC_LOG, FAILURE_END, 15000)
+            time.sleep(0.2)
+            # The running worker's line comes after the new look-up line.
+            self.assertEqual(self.pane(), [lookup_line(silent.address), RETRIEVE_FAILED])
+            self.assertEqual(silent.requests, 2)
+
+        with self.subTest("Retrieve works again afterwards"):
+            good = self.fake_server(offset=-1.5)
+            self.retrieve_report(good, -1.5)
+
+    def test_failed_and_accepted_answers(self):
+        cases = [("unresolvable name", None), ("wrong-origin", False), ("client-mode", False),
+                 ("zero-transmit", False), ("unsynchronised", False), ("stratum0", False),
+                 ("stratum16", False), ("short", False), ("other-port", False),
+                 ("long", True), ("twice", True)]
+        for behaviour, accepted in cases:
+            with self.subTest(behaviour):
+                if accepted is None:
+                    server_name, server = UNRESOLVABLE_NAME, None
+                else:
+                    server = self.fake_server(behaviour=behaviour, offset=12.5)
+                    server_name = server.address
+                if accepted:
+                    lines, _, _ = self.retrieve_report(server, 12.5)
+                    self.assertEqual(len(lines), 6)
+                    continue
+                lines, _, _, _, _ = self.retrieve(server_name, FAILURE_END)
+                self.assertEqual(lines, [lookup_line(server_name), RETRIEVE_FAILED])
+                if server is not None:
+                    self.assertEqual(server.requests, 1)
+
+    def test_empty_server_box_only_clears_the_pane(self):
+        self.auto.set_text(IDC_LOG, "left over\r\n")
+        self.auto.set_text(IDC_SERVER, "")
+        self.auto.click(IDC_RETRIEVE)
+        self.assertEqual(self.auto.text(IDC_LOG), "")
+        time.sleep(1.0)  # a worker, had one started, would have typed by now
+        self.assertEqual(self.auto.text(IDC_LOG), "")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

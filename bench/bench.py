@@ -68,13 +68,13 @@ def accuracy(clients, server, shift, exchanges):
     return result
 
 
-def wrapper_overhead(runs):
-    """What the peers' wrappers (sh + setpriv) cost without any query."""
+def bare_start(argv, runs):
+    """Wall time of a command that does nothing, started as the clients are."""
     times = []
     for _ in range(runs):
         started = time.perf_counter()
-        subprocess.run(["sh", "-c", "exec setpriv --bounding-set -sys_time true"],
-                       stdin=subprocess.DEVNULL, check=True)
+        subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                       stderr=subprocess.STDOUT, check=True)
         times.append((time.perf_counter() - started) * 1000)
     return summary_ms(times, 0)
 
@@ -135,7 +135,10 @@ def main(argv):
 
     print(f"one-shot queries: {args.runs} runs of each client ...", file=sys.stderr)
     results["one_shot"] = one_shot(clients, args.plain, args.runs)
-    results["wrapper_overhead"] = wrapper_overhead(args.runs)
+    # What any process start costs here, and what the peers' wrappers (sh + setpriv) add.
+    results["process_floor"] = bare_start(["/bin/true"], args.runs)
+    results["wrapper_overhead"] = bare_start(
+        ["sh", "-c", "exec setpriv --bounding-set -sys_time true"], args.runs)
     print(f"offset accuracy: {args.exchanges} exchanges of each client ...", file=sys.stderr)
     results["accuracy"] = accuracy(clients, args.shifted, args.shift, args.exchanges)
     print("core micro-benchmarks ...", file=sys.stderr)

@@ -21,21 +21,25 @@ export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEARCH=win64
 
-# Marks a prefix whose set-up finished; a half-made prefix (interrupted) is made again.
+# Marks a prefix whose set-up finished, with the version of the settings below; a half-made
+# prefix (interrupted) is made again, an older one gets the new settings.
 _quillon_wine_ready="$WINEPREFIX/.quillon-ready"
+_quillon_wine_settings=2
 
 quillon_wine_prefix_init() {
-    [ -e "$_quillon_wine_ready" ] && return 0
+    [ "$(cat "$_quillon_wine_ready" 2>/dev/null)" = "$_quillon_wine_settings" ] && return 0
     mkdir -p "$HOME" "$(dirname "$WINEPREFIX")"
     (
         # One creator at a time: window tests and the demo may start together. (The wine
         # server started inside must not inherit the lock's descriptor: see 9>&- below.)
         flock 9
-        [ -e "$_quillon_wine_ready" ] && exit 0
+        [ "$(cat "$_quillon_wine_ready" 2>/dev/null)" = "$_quillon_wine_settings" ] && exit 0
         local log="$WINEPREFIX.init.log"
         {
-            rm -rf "$WINEPREFIX"
-            wineboot -i && wineserver -w || exit 1
+            if [ ! -e "$_quillon_wine_ready" ]; then
+                rm -rf "$WINEPREFIX"
+                wineboot -i && wineserver -w || exit 1
+            fi
             # Debian's Wine finds fonts only in the prefix; without them the dialog's base
             # units and so its size differ from Windows'.
             cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
@@ -43,9 +47,12 @@ quillon_wine_prefix_init() {
             # manages nothing itself.
             wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
             wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 96 /f
+            # A crash prints its report on stderr and ends the process, instead of waiting
+            # behind a dialog that nobody will close.
+            wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
             wineserver -w
         } </dev/null >"$log" 2>&1 9>&- || { echo "wine prefix set-up failed, see $log" >&2; exit 1; }
-        touch "$_quillon_wine_ready"
+        echo "$_quillon_wine_settings" >"$_quillon_wine_ready"
     ) 9>"$WINEPREFIX.lock"
 }
 

@@ -26,7 +26,9 @@ NtpTimestamp TimestampAt(const std::uint8_t* bytes) {
     return NtpTimestamp::FromNetwork(wire);
 }
 
-bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+bool IsLeapYear(int year) {
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
 
 int DaysInMonth(int year, int month) {
     static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -92,14 +94,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
     FUZZ_CHECK((verdict == sntp::AnswerCheck::kAccepted) == believable);
     // A rejection names a rule that the answer breaks.
     switch (verdict) {
-        case sntp::AnswerCheck::kAccepted: break;
-        case sntp::AnswerCheck::kTooShort: FUZZ_CHECK(!longEnough); break;
-        case sntp::AnswerCheck::kNotServerMode: FUZZ_CHECK(longEnough && !serverMode); break;
-        case sntp::AnswerCheck::kBogusOrigin: FUZZ_CHECK(longEnough && !echoesUs); break;
-        case sntp::AnswerCheck::kZeroTransmit: FUZZ_CHECK(longEnough && !hasTransmit); break;
-        case sntp::AnswerCheck::kUnsynchronised: FUZZ_CHECK(longEnough && !synchronised); break;
-        case sntp::AnswerCheck::kBadStratum: FUZZ_CHECK(longEnough && !validStratum); break;
-        default: FUZZ_CHECK(false && "unknown verdict");
+        case sntp::AnswerCheck::kAccepted:
+            break;
+        case sntp::AnswerCheck::kTooShort:
+            FUZZ_CHECK(!longEnough);
+            break;
+        case sntp::AnswerCheck::kNotServerMode:
+            FUZZ_CHECK(longEnough && !serverMode);
+            break;
+        case sntp::AnswerCheck::kBogusOrigin:
+            FUZZ_CHECK(longEnough && !echoesUs);
+            break;
+        case sntp::AnswerCheck::kZeroTransmit:
+            FUZZ_CHECK(longEnough && !hasTransmit);
+            break;
+        case sntp::AnswerCheck::kUnsynchronised:
+            FUZZ_CHECK(longEnough && !synchronised);
+            break;
+        case sntp::AnswerCheck::kBadStratum:
+            FUZZ_CHECK(longEnough && !validStratum);
+            break;
+        default:
+            FUZZ_CHECK(false && "unknown verdict");
     }
 
     // The exchange receives at most the answer buffer's size into a cleared buffer.

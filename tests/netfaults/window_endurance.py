@@ -1,0 +1,123 @@
+#!/usr/bin/env python3
+"""Window endurance under Wine: many Retrieve presses against a local server and many
+About presses, with the window's objects counted before and after.
+
+After a warm-up (first use of fonts, sockets and threads), the window's kernel handles and
+windows (quillon-objects.exe), the GDI and USER counts of the automation client (where the
+platform reports them) and the Wine process's descriptors and threads are read; after the
+run they must not have grown. Every press must leave exactly its own lines in the log pane,
+none of them broken.
+
+Usage: window_endurance.py [--retrieves N] [--abouts N]   (run through ctest)
+"""
+
+import argparse
+import os
+import subprocess
+import sys
+import time
+import unittest
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "gui"))
+import harness  # noqa: E402
+
+SERVER_OFFSET = 2.5
+ABOUT_TITLE = "             QUILLON v1.2"
+# Slack for counts that the platform itself may move by a little (a cached descriptor, a
+# helper thread); a leak per press shows as growth of the order of the number of presses.
+HANDLE_SLACK = 2
+DESCRIPTOR_SLACK = 2
+THREAD_SLACK = 1
+
+COUNTS = {"retrieves": 100, "abouts": 50}
+
+
+def linux_counts(pid):
+    fds = len(os.listdir(f"/proc/{pid}/fd"))
+    threads = None
+    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
+        if line.startswith("Threads:"):
+            threads = int(line.split()[1])
+    return {"descriptors": fds, "threads": threads}
+
+
+class WindowEndurance(harness.WindowTest):
+    def counts(self, app):
+        windows_pid = self.auto.call("pid")[0]
+        out = subprocess.run(["wine", self.objects_exe, windows_pid], env=self.wine.env,
+                             stdin=subprocess.DEVNULL, capture_output=True, text=True,
+                             timeout=60).stdout.split()
+        counts = {f"auto_{k}": v for k, v in self.auto.guiresources().items()}
+        counts.update(zip(out[0::2], map(int, out[1::2])))
+        counts.update(linux_counts(app.process.pid))
+        return counts
+
+    def retrieve(self, server):
+        started = time.time()
+        self.auto.click(harness.IDC_RETRIEVE)  # returns once the look-up line is typed
+        self.auto.wait_text(harness.IDC_LOG, " seconds\r\n", 30000)
+        ended = time.time()
+        lines = self.pane()
+        self.assertEqual(lines[0], harness.lookup_line(server.address), lines)
+        # Accuracy is tested elsewhere; here a busy machine may delay the fake server a little.
+        self.assert_report(lines[1:], SERVER_OFFSET, started, ended, tolerance=0.01)
+
+    def about(self):
+        self.auto.click(harness.IDC_ABOUT)  # the window types the About text itself
+        lines = self.pane()
+        self.assertEqual(len(lines), 4, lines)
+        self.assertEqual(lines[0], ABOUT_TITLE)
+        self.assertEqual(lines[1], "")
+        self.assertTrue(lines[2].startswith(" " * 12 + "Designed by "), lines)
+        self.assertTrue(lines[3].startswith(" " * 23) and "@" in lines[3], lines)
+
+    def test_presses_leave_no_objects_behind(self):
+        self.objects_exe = harness.require("QUILLON_OBJECTS")
+        retrieves, abouts = COUNTS["retrieves"], COUNTS["abouts"]
+        server = self.fake_server(offset=SERVER_OFFSET)
+        app = self.launch()
+        self.auto.set_text(harness.IDC_SERVER, server.address)
+
+        self.retrieve(server)
+        self.about()
+        before = self.counts(app)
+        print(f"after warm-up: {before}", flush=True)
+
+        # About presses spread evenly between the Retrieve presses.
+        about_every = max(1, retrieves // max(1, abouts))
+        done_abouts = 0
+        for i in range(retrieves):
+            self.retrieve(server)
+            if done_abouts < abouts and (i + 1) % about_every == 0:
+                self.about()
+                done_abouts += 1
+        while done_abouts < abouts:
+            self.about()
+            done_abouts += 1
+        self.assertEqual(server.requests, retrieves + 1)
+
+        after = self.counts(app)
+        print(f"after {retrieves} Retrieves and {abouts} Abouts: {after}", flush=True)
+        self.assertGreater(before["handles"], 0, "the handle list of the window is not readable")
+        self.assertLessEqual(after["handles"], before["handles"] + HANDLE_SLACK)
+        self.assertLessEqual(after["windows"], before["windows"])
+        for kind in ("gdi", "user", "handles"):
+            if before[f"auto_{kind}"] > 0:  # Wine reports 0 for every process
+                self.assertLessEqual(after[f"auto_{kind}"], before[f"auto_{kind}"], kind)
+        self.assertLessEqual(after["descriptors"], before["descriptors"] + DESCRIPTOR_SLACK)
+        self.assertLessEqual(after["threads"], before["threads"] + THREAD_SLACK)
+        self.assert_no_crash_text(app)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--retrieves", type=int, default=COUNTS["retrieves"])
+    parser.add_argument("--abouts", type=int, default=COUNTS["abouts"])
+    options, rest = parser.parse_known_args()
+    COUNTS.update(retrieves=options.retrieves, abouts=options.abouts)
+    unittest.main(argv=[sys.argv[0]] + rest, verbosity=2)
+
+
+if __name__ == "__main__":
+    main()

@@ -8,12 +8,16 @@
 #       Sets QUILLON_CHRONYD_PID; every started PID is kept in QUILLON_CHRONYD_PIDS.
 #   stop_chronyd [PID]
 #       stops that server, or every one started here, by PID.
+#   QUILLON_CHRONYD_RUN_AS=(sudo -n)
+#       starts and stops the servers through that command (port 123 needs root).
 #
 # Callers set a trap (trap stop_chronyd EXIT) so that the servers go, pass or fail.
 
 _quillon_chrony_repo=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 QUILLON_PEERS_ROOT="${QUILLON_PEERS_ROOT:-${BUILD:-$_quillon_chrony_repo/build}/peers/root}"
-QUILLON_CHRONYD_PIDS=()
+declare -ga QUILLON_CHRONYD_PIDS=()
+declare -ga QUILLON_CHRONYD_RUN_AS=()
+declare -gA _quillon_chronyd_launcher  # chronyd PID -> PID of our background job
 
 start_chronyd() {
     local address=$1 port=$2 dir=$3 shift_spec=${4:-}
@@ -40,13 +44,21 @@ EOF
     if [ -n "$shift_spec" ]; then
         preload=(LD_PRELOAD="$faketime_lib" FAKETIME="$shift_spec" FAKETIME_DONT_RESET=1)
     fi
-    env LD_LIBRARY_PATH="$QUILLON_PEERS_ROOT/usr/lib/x86_64-linux-gnu" "${preload[@]}" \
+    "${QUILLON_CHRONYD_RUN_AS[@]}" \
+        env LD_LIBRARY_PATH="$QUILLON_PEERS_ROOT/usr/lib/x86_64-linux-gnu" "${preload[@]}" \
         setpriv --bounding-set -sys_time \
         "$chronyd" -x -d -u root -f "$dir/chronyd.conf" </dev/null >"$dir/chronyd.log" 2>&1 &
-    QUILLON_CHRONYD_PID=$!
+    local launcher=$!
+    local answered=0
+    python3 "$_quillon_chrony_repo/tests/tools/sntp_probe.py" "$address" "$port" \
+        --wait 10 >"$dir/probe.txt" 2>&1 && answered=1
+    # Without a wrapper the job is chronyd itself; through sudo its PID is in the pid file.
+    QUILLON_CHRONYD_PID=$launcher
+    [ ${#QUILLON_CHRONYD_RUN_AS[@]} -gt 0 ] && [ -s "$dir/chronyd.pid" ] &&
+        QUILLON_CHRONYD_PID=$(cat "$dir/chronyd.pid")
     QUILLON_CHRONYD_PIDS+=("$QUILLON_CHRONYD_PID")
-    if ! python3 "$_quillon_chrony_repo/tests/tools/sntp_probe.py" "$address" "$port" \
-        --wait 10 >"$dir/probe.txt" 2>&1; then
+    _quillon_chronyd_launcher[$QUILLON_CHRONYD_PID]=$launcher
+    if [ "$answered" -ne 1 ]; then
         echo "start_chronyd: no answer from $address:$port; its log:" >&2
         cat "$dir/chronyd.log" >&2
         stop_chronyd "$QUILLON_CHRONYD_PID"
@@ -58,7 +70,8 @@ stop_chronyd() {
     local pids=("$@") pid kept=()
     [ ${#pids[@]} -gt 0 ] || pids=("${QUILLON_CHRONYD_PIDS[@]}")
     for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+        "${QUILLON_CHRONYD_RUN_AS[@]}" kill "$pid" 2>/dev/null || true
+        wait "${_quillon_chronyd_launcher[$pid]:-$pid}" 2>/dev/null || true
     done
     for pid in "${QUILLON_CHRONYD_PIDS[@]}"; do
         [[ " ${pids[*]} " == *" $pid "* ]] || kept+=("$pid")

@@ -38,6 +38,7 @@ quillon_wine_prefix_init() {
         {
             if [ ! -e "$_quillon_wine_ready" ]; then
                 rm -rf "$WINEPREFIX"
+                # (wineserver -w: no persistent server can run in a prefix not made yet)
                 wineboot -i && wineserver -w || exit 1
             fi
             # Debian's Wine finds fonts only in the prefix; without them the dialog's base
@@ -50,7 +51,6 @@ quillon_wine_prefix_init() {
             # A crash prints its report on stderr and ends the process, instead of waiting
             # behind a dialog that nobody will close.
             wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
-            wineserver -w
         } </dev/null >"$log" 2>&1 9>&- || { echo "wine prefix set-up failed, see $log" >&2; exit 1; }
         echo "$_quillon_wine_settings" >"$_quillon_wine_ready"
     ) 9>"$WINEPREFIX.lock"

@@ -32,31 +32,40 @@ class CommandLine(WindowTest):
         self.assertEqual(app.wait_exit(10), 0)
         self.assert_no_crash_text(app)
 
+    def run_with_report(self, server, shift, *mode, until):
+        """A command-line run whose five report lines are checked, the offset to 2 ms; one
+        retry when the offset misses (a datagram delayed by a loaded machine), since a
+        fault in the program misses every time. Returns the pane's lines."""
+        for attempt in range(2):
+            app, lines, started, ended = self.run_from_command_line(server.address, *mode,
+                                                                     until=until)
+            self.assertEqual(lines[0], lookup_line(server.address))
+            try:
+                self.assert_report(lines[1:6], shift, started, ended)
+            except AssertionError:
+                self.end(app)
+                if attempt == 1:
+                    raise
+                continue
+            self.end(app)
+            return lines
+        raise AssertionError("unreachable")
+
     def test_server_only_reports_and_leaves_the_clock(self):
         shifted = self.chronyd(shift=f"+{SHIFT}s")
         # `quillon.exe ADDRESS`: the server is the last word, no mode follows.
-        app, lines, started, ended = self.run_from_command_line(shifted.address,
-                                                                 until=REPORT_END)
-        self.assertEqual(lines[0], lookup_line(shifted.address))
-        self.assert_report(lines[1:], SHIFT, started, ended)
-        self.end(app)
+        lines = self.run_with_report(shifted, SHIFT, until=REPORT_END)
+        self.assertEqual(len(lines), 6)
 
     def test_mode_y_sets_the_clock_after_the_report(self):
         shifted = self.chronyd(shift=f"+{SHIFT}s")
-        app, lines, started, ended = self.run_from_command_line(
-            shifted.address, "Y", until=SET_FAILED + "\r\n")
-        self.assertEqual(lines[0], lookup_line(shifted.address))
-        self.assert_report(lines[1:6], SHIFT, started, ended)
+        lines = self.run_with_report(shifted, SHIFT, "Y", until=SET_FAILED + "\r\n")
         self.assertEqual(lines[6:], [SET_FAILED])
-        self.end(app)
 
         exact = self.chronyd()
-        app, lines, started, ended = self.run_from_command_line(
-            exact.address, "yes", until=SYNCHRONISED + "\r\n")  # any mode holding a Y
-        self.assertEqual(lines[0], lookup_line(exact.address))
-        self.assert_report(lines[1:6], 0.0, started, ended)
+        lines = self.run_with_report(exact, 0.0, "yes",  # any mode holding a Y
+                                     until=SYNCHRONISED + "\r\n")
         self.assertEqual(lines[6:], [SYNCHRONISED])
-        self.end(app)
 
     def test_failed_run_does_not_try_to_set_the_clock(self):
         rejected = self.fake_server(behaviour="stratum16")

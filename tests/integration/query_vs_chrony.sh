@@ -97,11 +97,20 @@ for address in 127.0.0.41 127.0.0.42; do
     check "reference client sees $address shifted by ${shifts[$address]} s" \
         within "${shifts[$address]}" "$reference" 0.001
 
-    started=$(date +%s.%N)
-    "${run_query[@]}" "$address" --port "$port" </dev/null >"$work/out-$address" 2>"$work/err-$address"
-    status=$?
-    ended=$(date +%s.%N)
-    tr -d '\r' <"$work/out-$address" >"$work/report-$address"
+    # Up to three runs: one datagram delayed by the scheduler can cost a millisecond, a
+    # fault in the program misses every time.
+    for attempt in 1 2 3; do
+        started=$(date +%s.%N)
+        # In a zone 5 h 45 min from UTC, so that local time printed for UTC shows.
+        TZ=Asia/Kathmandu "${run_query[@]}" "$address" --port "$port" </dev/null \
+            >"$work/out-$address" 2>"$work/err-$address"
+        status=$?
+        ended=$(date +%s.%N)
+        tr -d '\r' <"$work/out-$address" >"$work/report-$address"
+        offset=$(sed -nE 's/^ {9}(-?[0-9]+\.[0-9]+) seconds$/\1/p' "$work/report-$address")
+        [ -n "$offset" ] && within "${shifts[$address]}" "$offset" 0.001 && break
+        echo "     (run $attempt measured ${offset:-nothing})"
+    done
     check_report "$address" "$address" "${shifts[$address]}" "$work/report-$address" "$status"
     sed 's/^/    | /' "$work/report-$address"
 done

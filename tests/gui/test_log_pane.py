@@ -5,6 +5,7 @@ rejected answer), Adjust, About; the typing pace and line ends; a window that st
 responsive while a run waits; no second worker while one runs."""
 
 import os
+import sys
 import time
 import unittest
 
@@ -44,14 +45,16 @@ class LogPane(WindowTest):
         """A successful Retrieve; the offset is checked to 2 ms. One retry when the first
         misses: a loaded machine may delay one datagram by more than that."""
         for attempt in range(2):
+            self.retrieves = attempt + 1
             lines, changes, started, ended, click_ms = self.retrieve(server.address, REPORT_END)
             self.assertEqual(lines[0], lookup_line(server.address))
             try:
                 self.assert_report(lines[1:], offset, started, ended)
                 return lines, changes, click_ms
-            except AssertionError:
+            except AssertionError as miss:
                 if attempt == 1:
                     raise
+                print(f"\n(retrying once: {miss})", file=sys.stderr)
         raise AssertionError("unreachable")
 
     def assert_typed_at_pace(self, changes, lines):
@@ -91,7 +94,7 @@ class LogPane(WindowTest):
         self.assertEqual(pane_lines(changes[0][1]), [lookup_line(server.address)])
         self.assertGreaterEqual(click_ms, len(lines[0]) * PACE_MS - OBSERVATION_SLACK_MS)
         self.assert_typed_at_pace(changes, lines)
-        self.assertIn(server.requests, (1, 2))  # one per Retrieve (two if retried)
+        self.assertEqual(server.requests, self.retrieves)  # one request per Retrieve
 
     def test_retrieve_server_behind(self):
         server = self.fake_server(offset=-45.125, hold_ms=20)
@@ -113,9 +116,10 @@ class LogPane(WindowTest):
         hour_off = self.fake_server(offset=3600)
         with self.subTest("an hour off: Wine refuses to set the clock"):
             self.retrieve_report(hour_off, 3600)
+            exchanges = hour_off.requests
             self.auto.click(IDC_ADJUST)
             self.assertEqual(self.pane(), [SET_FAILED])
-            self.assertEqual(hour_off.requests, 1)
+            self.assertEqual(hour_off.requests, exchanges)
 
     def retrieve_report_with(self, button, server, offset):
         lines, _, started, ended, click_ms = self.retrieve(server.address, REPORT_END, button)

@@ -9,10 +9,9 @@
 // that takes text is the rest of the line (or of the argument list), so it may hold blanks.
 // Texts are read with the W functions: an ANSI window answers in UTF-16 across processes, and
 // Wine's CB_GETLBTEXT sent with the A function returns UTF-16 into a char buffer anyway.
-#include <windows.h>
-
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -34,7 +33,9 @@ struct CommandError {
     std::string reason;
 };
 
-[[noreturn]] void Fail(const std::string& reason) { throw CommandError{reason}; }
+[[noreturn]] void Fail(const std::string& reason) {
+    throw CommandError{reason};
+}
 
 // ---- small RAII owners --------------------------------------------------------------------
 
@@ -42,7 +43,8 @@ class OwnedHandle {
 public:
     explicit OwnedHandle(HANDLE h) : h_(h) {}
     ~OwnedHandle() {
-        if (h_ != nullptr) CloseHandle(h_);
+        if (h_ != nullptr)
+            CloseHandle(h_);
     }
     OwnedHandle(const OwnedHandle&) = delete;
     OwnedHandle& operator=(const OwnedHandle&) = delete;
@@ -68,7 +70,8 @@ class DisplayInfoContext {
 public:
     DisplayInfoContext() : h_(CreateICW(L"DISPLAY", nullptr, nullptr, nullptr)) {}
     ~DisplayInfoContext() {
-        if (h_ != nullptr) DeleteDC(h_);
+        if (h_ != nullptr)
+            DeleteDC(h_);
     }
     DisplayInfoContext(const DisplayInfoContext&) = delete;
     DisplayInfoContext& operator=(const DisplayInfoContext&) = delete;
@@ -153,14 +156,17 @@ public:
 
     bool Has(size_t index) const { return index < words_.size(); }
     int Int(size_t index, int fallback) const {
-        if (!Has(index)) return fallback;
+        if (!Has(index))
+            return fallback;
         char* end = nullptr;
         long value = std::strtol(words_[index].c_str(), &end, 0);
-        if (end == words_[index].c_str() || *end != '\0') Fail("not a number: " + words_[index]);
+        if (end == words_[index].c_str() || *end != '\0')
+            Fail("not a number: " + words_[index]);
         return static_cast<int>(value);
     }
     int RequiredInt(size_t index) const {
-        if (!Has(index)) Fail("missing argument");
+        if (!Has(index))
+            Fail("missing argument");
         return Int(index, 0);
     }
     // The text after word index - 1 and the one blank that follows it, to the end: it may
@@ -176,8 +182,10 @@ public:
         size_t pos = 0;  // raw_ starts with the blank after the command name
         for (size_t skipped = 0; skipped < index; ++skipped) {
             pos = raw_.find_first_not_of(' ', pos);
-            if (pos != std::string::npos) pos = raw_.find(' ', pos);
-            if (pos == std::string::npos) return "";
+            if (pos != std::string::npos)
+                pos = raw_.find(' ', pos);
+            if (pos == std::string::npos)
+                return "";
         }
         return pos + 1 < raw_.size() ? raw_.substr(pos + 1) : "";
     }
@@ -192,13 +200,15 @@ private:
 
 HWND FindDialog() {
     HWND dialog = FindWindowW(kDialogClass, kDialogCaption);
-    if (dialog == nullptr || !IsWindowVisible(dialog)) Fail("no visible Quillon window");
+    if (dialog == nullptr || !IsWindowVisible(dialog))
+        Fail("no visible Quillon window");
     return dialog;
 }
 
 HWND Control(HWND dialog, int id) {
     HWND control = GetDlgItem(dialog, id);
-    if (control == nullptr) Fail("no control " + std::to_string(id));
+    if (control == nullptr)
+        Fail("no control " + std::to_string(id));
     return control;
 }
 
@@ -223,8 +233,10 @@ HWND FindTopLevel(const std::wstring& caption, int timeout_ms) {
     LARGE_INTEGER start = StartStopwatch();
     for (;;) {
         HWND window = FindWindowW(kDialogClass, caption.c_str());
-        if (window != nullptr && IsWindowVisible(window)) return window;
-        if (MillisecondsSince(start) > timeout_ms) Fail("no window captioned the given text");
+        if (window != nullptr && IsWindowVisible(window))
+            return window;
+        if (MillisecondsSince(start) > timeout_ms)
+            Fail("no window captioned the given text");
         Sleep(20);
     }
 }
@@ -244,13 +256,16 @@ void WaitGone(const Arguments& args) {
     int timeout_ms = args.Int(0, 10000);
     LARGE_INTEGER start = StartStopwatch();
     while (FindWindowW(kDialogClass, kDialogCaption) != nullptr) {
-        if (MillisecondsSince(start) > timeout_ms) Fail("window still there");
+        if (MillisecondsSince(start) > timeout_ms)
+            Fail("window still there");
         Sleep(10);
     }
     std::printf("gone after %.0f ms\n", MillisecondsSince(start));
 }
 
-void Caption(const Arguments&) { std::printf("%s\n", Escape(WindowText(FindDialog())).c_str()); }
+void Caption(const Arguments&) {
+    std::printf("%s\n", Escape(WindowText(FindDialog())).c_str());
+}
 
 void Text(const Arguments& args) {
     HWND control = Control(FindDialog(), args.RequiredInt(0));
@@ -330,7 +345,8 @@ void WindowRect(const Arguments&) {
 void WindowRegion(const Arguments&) {
     OwnedRegion region;
     int kind = GetWindowRgn(FindDialog(), region.get());
-    if (kind == ERROR) Fail("the window has no region");
+    if (kind == ERROR)
+        Fail("the window has no region");
     RECT box;
     GetRgnBox(region.get(), &box);
     DWORD size = GetRegionData(region.get(), 0, nullptr);
@@ -363,7 +379,8 @@ void WaitText(const Arguments& args) {
             std::printf("after %.0f ms %s\n", MillisecondsSince(start), Escape(text).c_str());
             return;
         }
-        if (MillisecondsSince(start) > timeout_ms) Fail("text not seen: " + Escape(text));
+        if (MillisecondsSince(start) > timeout_ms)
+            Fail("text not seen: " + Escape(text));
         Sleep(5);
     }
 }
@@ -385,8 +402,10 @@ void WatchText(const Arguments& args) {
             last = text;
             first = false;
         }
-        if (text.find(wanted) != std::wstring::npos) return;
-        if (at > timeout_ms) Fail("text not seen");
+        if (text.find(wanted) != std::wstring::npos)
+            return;
+        if (at > timeout_ms)
+            Fail("text not seen");
         Sleep(1);
     }
 }
@@ -404,7 +423,8 @@ void Ping(const Arguments& args) {
             Fail("no answer within 5000 ms");
         }
         double took = MillisecondsSince(start);
-        if (took > worst) worst = took;
+        if (took > worst)
+            worst = took;
         std::printf("ping %.2f\n", took);
         Sleep(static_cast<DWORD>(interval_ms));
     }
@@ -415,7 +435,8 @@ void GuiResources(const Arguments&) {
     DWORD pid = 0;
     GetWindowThreadProcessId(FindDialog(), &pid);
     OwnedHandle process(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, pid));
-    if (process.get() == nullptr) Fail("cannot open the window's process");
+    if (process.get() == nullptr)
+        Fail("cannot open the window's process");
     DWORD handles = 0;
     GetProcessHandleCount(process.get(), &handles);
     std::printf("gdi %lu user %lu handles %lu\n", GetGuiResources(process.get(), GR_GDIOBJECTS),
@@ -427,7 +448,8 @@ void Close(const Arguments& args) {
     std::string how = args.Has(0) ? args.Rest(0) : "wm";
     BOOL posted = how == "sc" ? PostMessageW(dialog, WM_SYSCOMMAND, SC_CLOSE, 0)
                               : PostMessageW(dialog, WM_CLOSE, 0, 0);
-    if (!posted) Fail("PostMessage failed");
+    if (!posted)
+        Fail("PostMessage failed");
 }
 
 // The text of a message box: its static control 0xFFFF (Wine and Windows alike).
@@ -435,7 +457,8 @@ void FindMessageBox(const Arguments& args) {
     int timeout_ms = args.RequiredInt(0);
     HWND box = FindTopLevel(Unescape(args.Rest(1)), timeout_ms);
     HWND text = GetDlgItem(box, 0xFFFF);
-    if (text == nullptr) Fail("the box has no text control");
+    if (text == nullptr)
+        Fail("the box has no text control");
     std::printf("%s\n", Escape(WindowText(text)).c_str());
 }
 
@@ -514,7 +537,8 @@ const CommandEntry kCommands[] = {
 
 const CommandEntry* Lookup(const std::string& name) {
     for (const CommandEntry& entry : kCommands) {
-        if (name == entry.name) return &entry;
+        if (name == entry.name)
+            return &entry;
     }
     return nullptr;
 }
@@ -540,13 +564,16 @@ bool Run(const CommandEntry& entry, const Arguments& args, std::string* reason) 
 int Serve() {
     std::string line;
     while (std::getline(std::cin, line)) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        if (line.empty()) continue;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            continue;
         std::istringstream words_in(line);
         std::string name, word;
         words_in >> name;
         std::vector<std::string> words;
-        while (words_in >> word) words.push_back(word);
+        while (words_in >> word)
+            words.push_back(word);
         std::string raw = line.substr(line.find(name) + name.size());
 
         const CommandEntry* entry = Lookup(name);
@@ -562,7 +589,8 @@ int Serve() {
 
 int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);  // "\n" line ends whatever the reader
-    if (argc >= 2 && std::string(argv[1]) == "serve") return Serve();
+    if (argc >= 2 && std::string(argv[1]) == "serve")
+        return Serve();
     const CommandEntry* entry = argc >= 2 ? Lookup(argv[1]) : nullptr;
     if (entry == nullptr) {
         PrintUsage();

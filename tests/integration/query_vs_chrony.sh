@@ -87,8 +87,8 @@ check_report() {  # check_report LABEL SERVER SHIFT_SECONDS OUTPUT_FILE STATUS
 declare -A shifts=([127.0.0.41]=37.25 [127.0.0.42]=-12.5)
 for address in 127.0.0.41 127.0.0.42; do
     port=$(free_udp_port "$address")
-    spec=$(printf '%+gs' "${shifts[$address]}")
-    if ! start_chronyd "$address" "$port" "$work/chrony-$address" "$spec"; then
+    faketime_shift=$(printf '%+gs' "${shifts[$address]}")
+    if ! start_chronyd "$address" "$port" "$work/chrony-$address" "$faketime_shift"; then
         echo "FAIL chronyd did not start on $address:$port"
         exit 1
     fi

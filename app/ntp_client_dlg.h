@@ -55,6 +55,9 @@ private:
     static UINT CommandLineThreadProc(LPVOID param);
     UINT RetrieveRun();
     UINT CommandLineRun();
+    // One exchange with its report (and, when asked, the setting of the clock), between
+    // this run's own start and end of the socket layer.
+    UINT ExchangeAndReport(const std::string& server, bool setClockAfter);
     BOOL StartWorker(winui::WorkerThread::Procedure procedure);
     // Clears m_pWorker: the worker's last touch of this object.
     UINT FinishRun(UINT exitCode);

@@ -33,7 +33,15 @@ UINT CNtpClientDlg::FinishRun(UINT exitCode) {
 
 UINT CNtpClientDlg::RetrieveRun() {
     // Read again here: the box may have changed since the look-up line was typed.
-    const std::string server = m_cbServer.GetText();
+    return ExchangeAndReport(m_cbServer.GetText(), false);
+}
+
+UINT CNtpClientDlg::CommandLineRun() {
+    TypeLine(report::LookupLine(m_strCmdServer));
+    return ExchangeAndReport(m_strCmdServer, report::ModeSetsClock(m_strCmdMode));
+}
+
+UINT CNtpClientDlg::ExchangeAndReport(const std::string& server, bool setClockAfter) {
     SocketLayer sockets;
     if (!StartSocketLayer(&sockets)) {
         return kRunSocketLayerFailed;
@@ -41,19 +49,7 @@ UINT CNtpClientDlg::RetrieveRun() {
     SntpResult outcome;
     const BOOL succeeded = QueryServer(server, &outcome);
     TypeReport(succeeded, outcome);
-    return kRunCompleted;
-}
-
-UINT CNtpClientDlg::CommandLineRun() {
-    TypeLine(report::LookupLine(m_strCmdServer));
-    SocketLayer sockets;
-    if (!StartSocketLayer(&sockets)) {
-        return kRunSocketLayerFailed;
-    }
-    SntpResult outcome;
-    const BOOL succeeded = QueryServer(m_strCmdServer, &outcome);
-    TypeReport(succeeded, outcome);
-    if (succeeded && report::ModeSetsClock(m_strCmdMode)) {
+    if (succeeded && setClockAfter) {
         TypeLine(AdjustClock() ? report::kSynchronised : report::kSetFailed);
     }
     return kRunCompleted;

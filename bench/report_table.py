@@ -51,11 +51,10 @@ def one_shot_rows(results, targets, notes):
                              verdict(ok)))
             if not ok:
                 notes.append("quillon-query's median is above target: most of a run is process "
-                             "start-up (compare /bin/true) plus the dynamic loader's work for "
-                             "libstdc++; the exchange itself is the SntpQuery row below. Linking "
-                             "quillon-query statically (-static) removes the loader's share "
-                             "(about 2-3 ms in a trial here); a loaded machine (see the load "
-                             "average) stretches every start.")
+                             "start-up (compare /bin/true; libstdc++ is already linked in) and "
+                             "the exchange itself is the SntpQuery row below. A loaded machine "
+                             "(see the load average) stretches every start; fully static "
+                             "linking would save the remaining loader work for libc.")
         else:
             lines.append(row(name, ms3(entry) + failed))
     lines.append(row("(any process: /bin/true)", ms3(results["process_floor"])))

@@ -3,8 +3,8 @@
 #pragma once
 
 #include <atomic>
-#include <cstdlib>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 #include <vector>
@@ -40,8 +40,8 @@ int OpenHandleCount();
 
 // Skips the calling test unless name look-ups stay on loopback (scripts/run-isolated):
 // asking the machine's resolver about an unknown name would send a query off this host.
-#define SKIP_UNLESS_DNS_ISOLATED()                                      \
-    if (std::getenv("QUILLON_DNS_ISOLATED") == nullptr)                 \
+#define SKIP_UNLESS_DNS_ISOLATED()                      \
+    if (std::getenv("QUILLON_DNS_ISOLATED") == nullptr) \
     GTEST_SKIP() << "name look-ups are not isolated (run through scripts/run-isolated)"
 
 // Skips the calling test where handles cannot be counted.

@@ -28,26 +28,12 @@ cleanup() {
 }
 trap cleanup EXIT
 
-failures=0
-checks=0
-check() {  # check DESCRIPTION COMMAND...
-    local description=$1
-    shift
-    checks=$((checks + 1))
-    if "$@"; then
-        echo "ok   $description"
-    else
-        echo "FAIL $description"
-        failures=$((failures + 1))
-    fi
-}
+source "$repo/tests/tools/checks.sh"
 
 free_udp_port() {  # free_udp_port ADDRESS
     python3 -c 'import socket,sys; s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM); s.bind((sys.argv[1],0)); print(s.getsockname()[1])' "$1"
 }
 
-# within EXPECTED ACTUAL TOLERANCE
-within() { python3 -c 'import sys; e,a,t=map(float,sys.argv[1:]); sys.exit(abs(a-e)>t)' "$@"; }
 
 # A report as the window prints it: look-up line, five report lines; offset near the shift.
 check_report() {  # check_report LABEL SERVER SHIFT_SECONDS OUTPUT_FILE STATUS
@@ -135,5 +121,4 @@ status=$?
 check "no server: exit status 2" [ "$status" -eq 2 ]
 check "no server: usage message on stderr" grep -qi usage "$work/err-usage"
 
-echo "$((checks - failures)) passed, $failures failed"
-[ "$failures" -eq 0 ]
+finish

@@ -69,31 +69,11 @@ _netfault_leave() {
     ip netns delete "$ns" 2>/dev/null
 }
 
-_netfault_checks=0
-_netfault_failures=0
-check() {
-    local description=$1
-    shift
-    _netfault_checks=$((_netfault_checks + 1))
-    if "$@"; then
-        echo "ok   $description"
-    else
-        echo "FAIL $description"
-        _netfault_failures=$((_netfault_failures + 1))
-    fi
-}
-
-within() {
-    awk -v e="$1" -v a="$2" -v t="$3" 'BEGIN { d = a - e; if (d < 0) d = -d; exit !(d <= t) }'
-}
+# check, within and finish.
+source "$NETFAULT_REPO/tests/tools/checks.sh"
 
 # calc EXPRESSION: prints the value of an awk arithmetic expression (abs() is there too).
 calc() { awk "function abs(x) { return x < 0 ? -x : x } BEGIN { printf \"%.9f\\n\", ($1) }"; }
-
-finish() {
-    echo "$((_netfault_checks - _netfault_failures)) passed, $_netfault_failures failed"
-    [ "$_netfault_checks" -gt 0 ] && [ "$_netfault_failures" -eq 0 ]
-}
 
 # Starts a background process, remembers its PID for netfault_stop_all.
 _netfault_pids=()

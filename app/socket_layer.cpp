@@ -1,5 +1,7 @@
 #include "app/socket_layer.h"
 
+#include "app/report_lines.h"
+
 namespace {
 constexpr BYTE kMajor = 1;
 constexpr BYTE kMinor = 1;
@@ -22,4 +24,16 @@ SocketLayerStart SocketLayer::Start() {
     }
     m_bStarted = true;
     return SocketLayerStart::Started;
+}
+
+const char* SocketLayer::StartOrFailureText() {
+    switch (Start()) {
+        case SocketLayerStart::Started:
+            return nullptr;
+        case SocketLayerStart::LoadFailed:
+            return report::kWinsockLoadFailed;
+        case SocketLayerStart::VersionUnsupported:
+            return report::kWinsockVersionUnsupported;
+    }
+    return report::kWinsockLoadFailed;
 }

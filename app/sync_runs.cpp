@@ -56,17 +56,12 @@ UINT CNtpClientDlg::ExchangeAndReport(const std::string& server, bool setClockAf
 }
 
 BOOL CNtpClientDlg::StartSocketLayer(SocketLayer* sockets) {
-    switch (sockets->Start()) {
-        case SocketLayerStart::Started:
-            return TRUE;
-        case SocketLayerStart::LoadFailed:
-            m_edLog.SetText(report::kWinsockLoadFailed);
-            return FALSE;
-        case SocketLayerStart::VersionUnsupported:
-            m_edLog.SetText(report::kWinsockVersionUnsupported);
-            return FALSE;
+    const char* failure = sockets->StartOrFailureText();
+    if (failure != nullptr) {
+        m_edLog.SetText(failure);
+        return FALSE;
     }
-    return FALSE;
+    return TRUE;
 }
 
 BOOL CNtpClientDlg::QueryServer(const std::string& server, SntpResult* outcome) {

@@ -6,42 +6,19 @@
 #include "app/report_lines.h"
 #include "cli/query_options.h"
 #include "net/time_client.h"
+#ifdef _WIN32
+#include "app/socket_layer.h"
+#endif
 
 namespace {
 
 enum ExitStatus { kSucceeded = 0, kFailed = 1, kUsageError = 2 };
 
-#ifdef _WIN32
-// Winsock 1.1 for the life of the program.
+#ifndef _WIN32
+// Sockets need no start here.
 class SocketLayer {
 public:
-    SocketLayer() {
-        WSADATA data;
-        m_started = WSAStartup(MAKEWORD(1, 1), &data) == 0;
-        m_versionOk = m_started && data.wVersion == MAKEWORD(1, 1);
-    }
-    ~SocketLayer() {
-        if (m_started) {
-            WSACleanup();
-        }
-    }
-    SocketLayer(const SocketLayer&) = delete;
-    SocketLayer& operator=(const SocketLayer&) = delete;
-    const char* Failure() const {
-        if (!m_started) {
-            return report::kWinsockLoadFailed;
-        }
-        return m_versionOk ? nullptr : report::kWinsockVersionUnsupported;
-    }
-
-private:
-    bool m_started = false;
-    bool m_versionOk = false;
-};
-#else
-class SocketLayer {
-public:
-    const char* Failure() const { return nullptr; }
+    const char* StartOrFailureText() { return nullptr; }
 };
 #endif
 
@@ -78,8 +55,9 @@ int main(int argc, char** argv) {
     }
 
     PrintLine(report::LookupLine(options.server));
-    const SocketLayer socketLayer;
-    if (const char* failure = socketLayer.Failure()) {
+    // Winsock 1.1 for the life of the program.
+    SocketLayer socketLayer;
+    if (const char* failure = socketLayer.StartOrFailureText()) {
         std::fputs(failure, stdout);
         return kFailed;
     }

@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr UINT_PTR kClockTimerId = 1;
 constexpr UINT kClockPeriodMs = 1000;
 constexpr char kServerListPath[] = "url\\time.txt";
 // Only ever offered as a name; the program contacts it only when the user asks.

@@ -38,6 +38,9 @@ protected:
     BOOL OnCommand(WORD id, WORD notifyCode, HWND control) override;
 
 private:
+    // Started at initialisation, drawn on by the chrome's OnTimer.
+    static constexpr UINT_PTR kClockTimerId = 1;
+
     // Initialisation (ntp_client_dlg.cpp).
     void CreateFonts();
     void FillServerBox();

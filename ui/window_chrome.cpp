@@ -11,7 +11,6 @@
 
 namespace {
 
-constexpr UINT_PTR kClockTimerId = 1;
 constexpr COLORREF kGreen = RGB(0, 255, 0);
 constexpr COLORREF kBlack = RGB(0, 0, 0);
 // The skin's pictures and fonts were drawn for this scale and colour depth.

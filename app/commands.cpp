@@ -24,7 +24,8 @@ void CNtpClientDlg::OnAdjust() {
         return;
     }
     ClearLog();
-    TypeLine(AdjustClock() ? report::kSynchronised : report::kSetFailed);
+    TypeLine(m_result.SetClockFromOffset(&m_timeClient) ? report::kSynchronised
+                                                        : report::kSetFailed);
 }
 
 void CNtpClientDlg::OnAbout() {

@@ -132,6 +132,11 @@ void CNtpClientDlg::CreateFonts() {
 void CNtpClientDlg::FillServerBox() {
     std::vector<std::string> entries;
     if (ReadServerList(kServerListPath, &entries)) {
+        std::size_t bytes = 0;
+        for (const std::string& entry : entries) {
+            bytes += entry.size() + 1;
+        }
+        m_cbServer.InitStorage(static_cast<int>(entries.size()), bytes);
         for (const std::string& entry : entries) {
             m_cbServer.AddString(entry);
         }

@@ -67,10 +67,6 @@ private:
     // Starts this run's own reference on the socket layer; on failure the whole log pane
     // is replaced by the reason.
     BOOL StartSocketLayer(SocketLayer* sockets);
-    BOOL QueryServer(const std::string& server, SntpResult* outcome);
-    void TypeReport(BOOL succeeded, const SntpResult& outcome);
-    // Sets the clock to now plus the stored offset (which then becomes 0).
-    BOOL AdjustClock();
 
     // Log pane (log_pane.cpp).
     void OnLogSetFocus();
@@ -86,7 +82,7 @@ private:
 
     TimeClient m_timeClient;
     std::atomic<winui::WorkerThread*> m_pWorker{nullptr};
-    // Published whole by a worker, read by Adjust on the window's thread.
+    // Measured by a worker, read and spent by Adjust on the window's thread.
     SharedResult m_result;
     RECT m_rcClient{};
     CHoverButton m_btnAbout;

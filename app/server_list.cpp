@@ -1,5 +1,7 @@
 #include "app/server_list.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -38,7 +40,7 @@ std::vector<std::string> ParseServerList(const std::string& bytes) {
     const std::string text = bytes.substr(0, bytes.find(kEndOfFileMark));
     std::vector<std::string> entries;
     size_t position = 0;
-    while (position < text.size()) {
+    for (size_t lines = 0; position < text.size() && lines < kServerListMaxLines; ++lines) {
         const size_t lineFeed = text.find('\n', position);
         const size_t end = lineFeed == std::string::npos ? text.size() : lineFeed;
         std::string line = text.substr(position, end - position);
@@ -57,21 +59,34 @@ std::vector<std::string> ParseServerList(const std::string& bytes) {
 }
 
 BOOL ReadServerList(const std::string& path, std::vector<std::string>* entries) {
+    // Only a regular file is a list: a device could be endless, and opening a pipe would
+    // wait for a writer.
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) {
+        platform::SetLastError(FileErrorCode());
+        return FALSE;
+    }
+    if (!S_ISREG(status.st_mode)) {
+        platform::SetLastError(ERROR_INVALID_DATA);
+        return FALSE;
+    }
     std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
     if (!file) {
         platform::SetLastError(FileErrorCode());
         return FALSE;
     }
-    std::string bytes;
-    char buffer[4096];
-    size_t count = 0;
-    while ((count = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-        bytes.append(buffer, count);
-    }
-    // A directory opens on some systems but cannot be read: that is no list either.
+    // One byte beyond the bound tells whether the file goes on past it.
+    std::string bytes(kServerListMaxBytes + 1, '\0');
+    bytes.resize(std::fread(&bytes[0], 1, bytes.size(), file.get()));
     if (std::ferror(file.get()) != 0) {
         platform::SetLastError(FileErrorCode() != 0 ? FileErrorCode() : ERROR_INVALID_DATA);
         return FALSE;
+    }
+    if (bytes.size() > kServerListMaxBytes) {
+        // The last line may be cut anywhere, even inside a name: drop it.
+        bytes.resize(kServerListMaxBytes);
+        const size_t lastLineFeed = bytes.rfind('\n');
+        bytes.resize(lastLineFeed == std::string::npos ? 0 : lastLineFeed + 1);
     }
     *entries = ParseServerList(bytes);
     return TRUE;

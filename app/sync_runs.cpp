@@ -5,6 +5,7 @@
 #include "app/ntp_client_dlg.h"
 #include "app/report_lines.h"
 #include "app/socket_layer.h"
+#include "app/sync_run.h"
 
 namespace {
 constexpr UINT kRunCompleted = 0;
@@ -46,12 +47,8 @@ UINT CNtpClientDlg::ExchangeAndReport(const std::string& server, bool setClockAf
     if (!StartSocketLayer(&sockets)) {
         return kRunSocketLayerFailed;
     }
-    SntpResult outcome;
-    const BOOL succeeded = QueryServer(server, &outcome);
-    TypeReport(succeeded, outcome);
-    if (succeeded && setClockAfter) {
-        TypeLine(AdjustClock() ? report::kSynchronised : report::kSetFailed);
-    }
+    RunSync(&m_result, &m_timeClient, server, TimeClient::kNtpPort, setClockAfter,
+            [this](const std::string& line) { TypeLine(line); });
     return kRunCompleted;
 }
 
@@ -62,25 +59,4 @@ BOOL CNtpClientDlg::StartSocketLayer(SocketLayer* sockets) {
         return FALSE;
     }
     return TRUE;
-}
-
-BOOL CNtpClientDlg::QueryServer(const std::string& server, SntpResult* outcome) {
-    // The exchange works on a copy so that Adjust never sees a half-written record; the
-    // copy goes back whole, also after a failure, which may have changed some members.
-    *outcome = m_result.Copy();
-    const BOOL succeeded = m_timeClient.SntpQuery(server.c_str(), outcome, TimeClient::kNtpPort);
-    const DWORD error = ::GetLastError();
-    m_result.Publish(*outcome);
-    ::SetLastError(error);
-    return succeeded;
-}
-
-void CNtpClientDlg::TypeReport(BOOL succeeded, const SntpResult& outcome) {
-    for (const std::string& line : report::ExchangeReport(succeeded, outcome)) {
-        TypeLine(line);
-    }
-}
-
-BOOL CNtpClientDlg::AdjustClock() {
-    return m_result.SetClockFromOffset(&m_timeClient);
 }

@@ -1,9 +1,11 @@
 // quillon-query: one SNTP exchange from the console, reported in the log pane's own words;
 // with a mode containing "Y" the clock is then set as the window's command-line run does.
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "app/report_lines.h"
+#include "app/sync_run.h"
 #include "cli/query_options.h"
 #include "net/time_client.h"
 #ifdef _WIN32
@@ -26,22 +28,29 @@ void PrintLine(const std::string& line) {
     std::printf("%s\n", line.c_str());
 }
 
+// The fraction word as decimal digits of a second (truncated to the nanosecond).
 void PrintTimestamp(const char* label, const NtpTimestamp& t) {
-    std::printf("%s %s (%u.%010u)\n", label, report::DestinationLine(t).c_str() + 9, t.Seconds(),
-                t.Fraction());
+    const auto nanoseconds =
+        static_cast<unsigned>((static_cast<std::uint64_t>(t.Fraction()) * 1000000000u) >> 32);
+    std::printf("%s %s (%u.%09u s since 1900)\n", label, report::DestinationLine(t).c_str() + 9,
+                t.Seconds(), nanoseconds);
 }
 
-void PrintDetails(BOOL succeeded, const SntpResult& result, DWORD reason) {
-    if (!succeeded) {
-        std::printf("last-error code: %lu\n", static_cast<unsigned long>(reason));
+void PrintDetails(const SyncRunOutcome& run) {
+    if (!run.exchanged) {
+        std::printf("last-error code: %lu\n", static_cast<unsigned long>(run.exchangeError));
         return;
     }
+    const SntpResult& result = run.measured;
     std::printf("leap indicator: %d\nstratum: %d\n", result.m_nLeapIndicator, result.m_nStratum);
     PrintTimestamp("T1 originate:  ", result.m_tsOriginate);
     PrintTimestamp("T2 receive:    ", result.m_tsReceive);
     PrintTimestamp("T3 transmit:   ", result.m_tsTransmit);
     PrintTimestamp("T4 destination:", result.m_tsDestination);
     std::printf("round-trip delay: %f seconds\n", result.m_dRoundTripDelay);
+    if (run.setAsked && !run.clockSet) {
+        std::printf("last-error code: %lu\n", static_cast<unsigned long>(run.setError));
+    }
 }
 
 }  // namespace
@@ -63,29 +72,11 @@ int main(int argc, char** argv) {
     }
 
     TimeClient client;
-    SntpResult result;
-    const BOOL succeeded = client.SntpQuery(options.server.c_str(), &result, options.port);
-    const DWORD reason = platform::LastError();
-    for (const std::string& line : report::ExchangeReport(succeeded, result)) {
-        PrintLine(line);
-    }
+    SharedResult result;
+    const SyncRunOutcome run = RunSync(&result, &client, options.server, options.port,
+                                       report::ModeSetsClock(options.mode), PrintLine);
     if (options.verbose) {
-        PrintDetails(succeeded, result, reason);
+        PrintDetails(run);
     }
-    if (!succeeded) {
-        return kFailed;
-    }
-
-    if (!report::ModeSetsClock(options.mode)) {
-        return kSucceeded;
-    }
-    NtpTimestamp corrected;
-    const BOOL set =
-        CorrectedClockTime(result.m_dClockOffset, &corrected) && client.SetClock(&corrected);
-    const DWORD setReason = platform::LastError();
-    PrintLine(set ? report::kSynchronised : report::kSetFailed);
-    if (!set && options.verbose) {
-        std::printf("last-error code: %lu\n", static_cast<unsigned long>(setReason));
-    }
-    return set ? kSucceeded : kFailed;
+    return run.exchanged && (!run.setAsked || run.clockSet) ? kSucceeded : kFailed;
 }

@@ -27,6 +27,11 @@ void BuildRequest(const NtpTimestamp& transmitTime, std::uint8_t request[kPacket
     std::memcpy(request + kTransmitOffset, wire.bytes, sizeof wire.bytes);
 }
 
+bool EchoesRequest(const std::uint8_t* datagram, int length, const NtpTimestamp& sentTransmit) {
+    return length >= kOriginateOffset + 8 &&
+           TimestampAt(datagram, kOriginateOffset) == sentTransmit;
+}
+
 AnswerCheck CheckAnswer(const std::uint8_t* answer, int length, const NtpTimestamp& sentTransmit) {
     // A truncated packet has no trustworthy timestamps.
     if (length < kPacketSize) {

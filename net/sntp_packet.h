@@ -26,6 +26,11 @@ enum class AnswerCheck {
 // A zeroed request carrying transmitTime in its transmit field.
 void BuildRequest(const NtpTimestamp& transmitTime, std::uint8_t request[kPacketSize]);
 
+// Whether a datagram of length bytes is an answer to the request that carried sentTransmit:
+// only such a datagram echoes it in its originate field. Anything else (junk, a late
+// duplicate, a packet forged without seeing the request) is no answer at all.
+bool EchoesRequest(const std::uint8_t* datagram, int length, const NtpTimestamp& sentTransmit);
+
 // Whether an answer of length bytes may be believed for the request that carried sentTransmit.
 AnswerCheck CheckAnswer(const std::uint8_t* answer, int length, const NtpTimestamp& sentTransmit);
 

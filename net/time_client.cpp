@@ -1,5 +1,6 @@
 #include "net/time_client.h"
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 
@@ -8,12 +9,48 @@
 
 namespace {
 
+using Deadline = std::chrono::steady_clock::time_point;
+
 // Closing the socket may overwrite the last-error code; keep the reason of the failure.
 BOOL FailKeepingReason(std::unique_ptr<UdpSocket>* socket) {
     const DWORD reason = platform::LastError();
     socket->reset();
     platform::SetLastError(reason);
     return FALSE;
+}
+
+// Whole milliseconds left until the deadline, rounded up so that a wait never ends early.
+DWORD MillisecondsUntil(Deadline deadline) {
+    const auto left = deadline - std::chrono::steady_clock::now();
+    if (left <= Deadline::duration::zero()) {
+        return 0;
+    }
+    return static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
+enum class Awaited { kAnswer, kSilence, kReceiveFailed };
+
+// Waits until the deadline for the datagram that answers this request. Datagrams that do
+// not echo the request are dropped and the wait goes on: one stray packet must not end
+// the exchange. arrival (T4) is read as soon as a datagram is ready, before it is read.
+Awaited AwaitAnswer(UdpSocket* socket, const NtpTimestamp& sentTransmit, Deadline deadline,
+                    std::uint8_t (&answer)[sntp::kAnswerBufferSize], int* length,
+                    NtpTimestamp* arrival) {
+    for (;;) {
+        BOOL readable = FALSE;
+        if (!socket->WaitReadable(&readable, MillisecondsUntil(deadline)) || !readable) {
+            return Awaited::kSilence;
+        }
+        *arrival = NtpTimestamp::Now();
+        std::memset(answer, 0, sizeof answer);
+        *length = socket->Receive(answer, sizeof answer);
+        if (*length < 0) {
+            return Awaited::kReceiveFailed;
+        }
+        if (sntp::EchoesRequest(answer, *length, sentTransmit)) {
+            return Awaited::kAnswer;
+        }
+    }
 }
 
 }  // namespace
@@ -38,22 +75,23 @@ BOOL TimeClient::SntpQuery(const char* server, SntpResult* result, int port) {
     if (!socket->Send(request, sizeof request)) {
         return FailKeepingReason(&socket);
     }
-
-    BOOL readable = FALSE;
-    if (!socket->WaitReadable(&readable, m_dwTimeout) || !readable) {
-        socket.reset();
-        platform::SetLastError(WSAETIMEDOUT);
-        return FALSE;
-    }
-
-    // T4 before the receive call and before any parsing.
-    result->m_tsDestination = NtpTimestamp::Now();
+    const Deadline deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(m_dwTimeout);
 
     std::uint8_t answer[sntp::kAnswerBufferSize];
-    std::memset(answer, 0, sizeof answer);
-    const int received = socket->Receive(answer, sizeof answer);
-    if (received <= 0) {
-        return FailKeepingReason(&socket);
+    int received = 0;
+    NtpTimestamp arrival;
+    switch (AwaitAnswer(socket.get(), sentTransmit, deadline, answer, &received, &arrival)) {
+        case Awaited::kSilence:
+            socket.reset();
+            platform::SetLastError(WSAETIMEDOUT);
+            return FALSE;
+        case Awaited::kReceiveFailed:
+            result->m_tsDestination = arrival;
+            return FailKeepingReason(&socket);
+        case Awaited::kAnswer:
+            result->m_tsDestination = arrival;
+            break;
     }
     if (sntp::CheckAnswer(answer, received, sentTransmit) != sntp::AnswerCheck::kAccepted) {
         platform::SetLastError(ERROR_INVALID_DATA);

@@ -29,6 +29,9 @@ void SocketClose(SOCKET s);
 unsigned long ParseDottedAddress(const char* text);
 // Name look-up, IPv4 only; FALSE with the resolver's code (e.g. 11001) as last error.
 BOOL ResolveHostAddress(const char* host, in_addr* address);
+// The first IPv4 address of a resolver's answer; FALSE with 11004 (WSANO_DATA) when the
+// answer holds no IPv4 address.
+BOOL FirstHostAddress(const hostent* entry, in_addr* address);
 
 // --- Token, privilege and clock-setting calls -------------------------------------------
 // An interface so that tests can record every call instead of touching the real clock.

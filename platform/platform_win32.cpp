@@ -10,11 +10,33 @@ void SetLastError(DWORD code) {
     ::SetLastError(code);
 }
 
+namespace {
+
+using FileTimeReader = VOID(WINAPI*)(LPFILETIME);
+
+// The precise clock (100 ns steps) exists from Windows 8 on; imported directly it would
+// keep the program from starting on Windows 7, which has only the ordinary system time.
+FileTimeReader SystemFileTimeReader() {
+    static const FileTimeReader reader = [] {
+        const HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+        const FARPROC precise = kernel != nullptr
+                                    ? ::GetProcAddress(kernel, "GetSystemTimePreciseAsFileTime")
+                                    : nullptr;
+        // (through void (*)(): the one function type that casts to any other unwarned)
+        return precise != nullptr
+                   ? reinterpret_cast<FileTimeReader>(reinterpret_cast<void (*)()>(precise))
+                   : &::GetSystemTimeAsFileTime;
+    }();
+    return reader;
+}
+
+}  // namespace
+
 void UtcNow(SYSTEMTIME* now) {
-    // The precise clock ticks in 100 ns steps; round it to the nearest millisecond rather
-    // than take GetSystemTime's truncated reading.
+    // Round the reading to the nearest millisecond rather than truncate it as
+    // GetSystemTime does.
     FILETIME precise{};
-    ::GetSystemTimePreciseAsFileTime(&precise);
+    SystemFileTimeReader()(&precise);
     ULARGE_INTEGER ticks{};
     ticks.LowPart = precise.dwLowDateTime;
     ticks.HighPart = precise.dwHighDateTime;
@@ -38,7 +60,14 @@ int SocketSend(SOCKET s, const char* data, int length) {
 }
 
 int SocketReceive(SOCKET s, char* buffer, int size) {
-    return ::recv(s, buffer, size, 0);
+    const int got = ::recv(s, buffer, size, 0);
+    // A datagram longer than the buffer: Winsock fills the buffer with its first bytes and
+    // calls it an error, where POSIX returns the cut count. Report it as POSIX does, so a
+    // long answer is read the same way on both.
+    if (got == SOCKET_ERROR && ::WSAGetLastError() == WSAEMSGSIZE) {
+        return size;
+    }
+    return got;
 }
 
 int SocketSelectReadable(SOCKET s, timeval* timeout) {
@@ -58,12 +87,9 @@ unsigned long ParseDottedAddress(const char* text) {
 
 BOOL ResolveHostAddress(const char* host, in_addr* address) {
     // Winsock keeps the hostent per thread, so gethostbyname is safe on worker threads.
+    // A failed look-up leaves its own code; an answer without an address gets "no data".
     const hostent* entry = ::gethostbyname(host);
-    if (entry == nullptr || entry->h_addr_list == nullptr || entry->h_addr_list[0] == nullptr) {
-        return FALSE;
-    }
-    address->s_addr = *reinterpret_cast<const u_long*>(entry->h_addr_list[0]);
-    return TRUE;
+    return entry != nullptr && FirstHostAddress(entry, address);
 }
 
 }  // namespace platform

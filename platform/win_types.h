@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <winsock.h>
 #else
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/time.h>
 
@@ -59,6 +60,7 @@ constexpr DWORD TOKEN_ADJUST_PRIVILEGES = 0x0020;
 constexpr DWORD SE_PRIVILEGE_ENABLED = 0x00000002;
 constexpr DWORD ERROR_INVALID_DATA = 13;
 constexpr DWORD ERROR_CALL_NOT_IMPLEMENTED = 120;
+constexpr DWORD ERROR_OPERATION_ABORTED = 995;
 constexpr DWORD ERROR_PRIVILEGE_NOT_HELD = 1314;
 constexpr DWORD WSAETIMEDOUT = 10060;
 constexpr DWORD WSAHOST_NOT_FOUND = 11001;

@@ -2,6 +2,7 @@
 // of its edit field.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "winui/control.h"
@@ -13,6 +14,12 @@ public:
     int AddString(const std::string& text) const {
         return static_cast<int>(
             ::SendMessageA(Hwnd(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str())));
+    }
+    // Room for count more entries of about bytes in all, so that a long list is not
+    // added one reallocation at a time.
+    void InitStorage(int count, std::size_t bytes) const {
+        ::SendMessageA(Hwnd(), CB_INITSTORAGE, static_cast<WPARAM>(count),
+                       static_cast<LPARAM>(bytes));
     }
     int GetCount() const { return static_cast<int>(::SendMessageA(Hwnd(), CB_GETCOUNT, 0, 0)); }
     int SetCurSel(int index) const {

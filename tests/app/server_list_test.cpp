@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -97,5 +101,44 @@ TEST_F(ServerListFile, MissingOrUnreadableFileCountsAsAbsent) {
     EXPECT_FALSE(ReadServerList((m_dir / "time.txt").string(), &entries));
     EXPECT_EQ(entries, Entries{"untouched"});
 }
+
+TEST_F(ServerListFile, OnlyTheFirstMebibyteIsRead) {
+    // Lines long enough that the byte bound comes before the line bound, and of a length
+    // that makes the byte bound cut one of them in two.
+    std::string bytes;
+    for (int i = 0; bytes.size() <= kServerListMaxBytes + 500; ++i) {
+        bytes += "server-" + std::to_string(i) + std::string(190, 'x') + ".example\n";
+    }
+    const std::string path = Write("time.txt", bytes);
+    Entries entries;
+    ASSERT_TRUE(ReadServerList(path, &entries));
+    const std::string kept = bytes.substr(0, kServerListMaxBytes);
+    const std::string lastWhole = kept.substr(0, kept.rfind('\n'));
+    EXPECT_EQ(entries.back(), lastWhole.substr(lastWhole.rfind('\n') + 1))
+        << "the line cut by the bound is dropped";
+    EXPECT_EQ(entries.size(), static_cast<std::size_t>(std::count(kept.begin(), kept.end(), '\n')));
+}
+
+TEST_F(ServerListFile, OnlyTheFirstTenThousandLinesAreRead) {
+    std::string bytes;
+    for (int i = 0; i < 12000; ++i) {
+        bytes += (i % 2 == 0 ? "#c\n" : "n\n");
+    }
+    Entries entries;
+    ASSERT_TRUE(ReadServerList(Write("time.txt", bytes), &entries));
+    EXPECT_EQ(entries.size(), kServerListMaxLines / 2);
+}
+
+#ifndef _WIN32
+TEST_F(ServerListFile, PipesAndDevicesCountAsAbsent) {
+    Entries entries{"untouched"};
+    // Opening a pipe would wait for a writer; a device may never end.
+    const std::string pipe = (m_dir / "time.txt").string();
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_FALSE(ReadServerList(pipe, &entries));
+    EXPECT_FALSE(ReadServerList("/dev/zero", &entries));
+    EXPECT_EQ(entries, Entries{"untouched"});
+}
+#endif
 
 }  // namespace

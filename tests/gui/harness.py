@@ -309,6 +309,7 @@ class App:
             list_path.write_bytes(data)
         self.stderr_path = self.folder / "stderr.txt"
         with open(self.stderr_path, "wb") as stderr:
+            self.started = time.perf_counter()  # after the list file is written
             self.process = subprocess.Popen(["wine", exe, *args], cwd=self.folder,
                                             env=dict(env, TZ=APP_TIME_ZONE),
                                             stdin=subprocess.DEVNULL,

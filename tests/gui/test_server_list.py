@@ -3,6 +3,7 @@
 blank lines, lower case, line ends, an end-of-file mark, a list that cannot be read.
 Each window is ended a different way, since every way must end the program."""
 
+import time
 import unittest
 
 from harness import IDC_SERVER, IDCANCEL, UNREADABLE_LIST, WindowTest
@@ -62,6 +63,24 @@ class ServerList(WindowTest):
         app, items, _, _ = self.open_with(b"first.example.org\n\x1asecond.example.org\n")
         self.assertEqual(items, ["first.example.org"])
         self.auto.close("wm")
+        self.assert_ends(app)
+
+    def test_a_huge_list_is_read_only_as_far_as_anyone_types(self):
+        # 100 MB of names: only the first 10,000 lines are read, and the window opens
+        # within seconds instead of minutes.
+        line = b"server-%07d.example.org\n"
+        names = b"".join(line % i for i in range(10000))
+        huge = names + b"x" * (100 * 2**20 - len(names))
+        started = time.monotonic()
+        app = self.launch(server_list=huge, wait=False)
+        self.auto.wait_window(timeout_ms=20000)
+        opened = time.monotonic() - started
+        count, selected, items = self.auto.combo_list()
+        print(f"window open after {opened:.2f} s with 100 MB of url\\time.txt")
+        self.assertEqual((count, selected), (10000, 0))
+        self.assertEqual((items[0], items[-1]), ("server-0000000.example.org",
+                                                 "server-0009999.example.org"))
+        self.auto.click(IDCANCEL)
         self.assert_ends(app)
 
     def test_a_list_that_cannot_be_read_counts_as_absent(self):

@@ -123,7 +123,8 @@ def parse_arguments(argv):
     parser.add_argument("--hold-ms", type=float, default=0.0, help="time from T2 to T3")
     parser.add_argument("--delay-ms", type=float, default=0.0,
                         help="wait before stamping T2 (a slow request path)")
-    parser.add_argument("--length", type=int, default=68, help="answer size for 'long'")
+    parser.add_argument("--length", type=int, default=72,
+                        help="answer size for 'long' (72: with a SHA-1 digest)")
     parser.add_argument("--pidfile")
     parser.add_argument("--count-file")
     return parser.parse_args(argv)

@@ -67,6 +67,9 @@ BOOL RecordingClockApi::SetSystemTime(const SYSTEMTIME* utc) {
     if (setTimeSleepMs > 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(setTimeSleepMs));
     }
+    if (whileSetting) {
+        whileSetting();
+    }
     calls.push_back(call);
     inside.fetch_sub(1);
     return Outcome(setTimeError);

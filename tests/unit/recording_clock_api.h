@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,7 @@ public:
     DWORD enableError = 0;
     DWORD setTimeError = 0;
     int setTimeSleepMs = 0;
+    std::function<void()> whileSetting;  // runs inside SetSystemTime, before it returns
 
     std::vector<RecordedCall> calls;
     int openTokens = 0;  // opened and not yet closed

@@ -14,11 +14,15 @@ SocketLayer::~SocketLayer() {
 }
 
 SocketLayerStart SocketLayer::Start() {
+    return Start(kMajor, kMinor);
+}
+
+SocketLayerStart SocketLayer::Start(BYTE major, BYTE minor) {
     WSADATA data{};
-    if (::WSAStartup(MAKEWORD(kMajor, kMinor), &data) != 0) {
+    if (::WSAStartup(MAKEWORD(major, minor), &data) != 0) {
         return SocketLayerStart::LoadFailed;
     }
-    if (LOBYTE(data.wVersion) != kMajor || HIBYTE(data.wVersion) != kMinor) {
+    if (LOBYTE(data.wVersion) != major || HIBYTE(data.wVersion) != minor) {
         ::WSACleanup();
         return SocketLayerStart::VersionUnsupported;
     }

@@ -15,6 +15,8 @@ public:
 
     // Asks for version 1.1 exactly; any other version granted is released again at once.
     SocketLayerStart Start();
+    // The same for another version (2.2 for IPv6 look-ups).
+    SocketLayerStart Start(BYTE major, BYTE minor);
     // Start, and the text that replaces the log when it fails; nullptr once started.
     const char* StartOrFailureText();
 

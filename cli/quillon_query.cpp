@@ -1,11 +1,14 @@
 // quillon-query: one SNTP exchange from the console, reported in the log pane's own words;
 // with a mode containing "Y" the clock is then set as the window's command-line run does.
+// With --check it asks several servers at once instead (check_command.cpp).
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "app/report_lines.h"
 #include "app/sync_run.h"
+#include "cli/check_command.h"
+#include "cli/check_options.h"
 #include "cli/query_options.h"
 #include "net/time_client.h"
 #ifdef _WIN32
@@ -56,6 +59,9 @@ void PrintDetails(const SyncRunOutcome& run) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (IsCheckCommand(argc, argv)) {
+        return RunCheckCommand(argc, argv);
+    }
     QueryOptions options;
     std::string error;
     if (!ParseQueryOptions(argc, argv, &options, &error)) {

@@ -5,6 +5,9 @@
 namespace sntp {
 namespace {
 
+constexpr int kRootDelayOffset = 4;
+constexpr int kRootDispersionOffset = 8;
+constexpr int kReferenceIdOffset = 12;
 constexpr int kOriginateOffset = 24;
 constexpr int kReceiveOffset = 32;
 constexpr int kTransmitOffset = 40;
@@ -16,6 +19,17 @@ NtpTimestamp TimestampAt(const std::uint8_t* packet, int offset) {
     NtpWireTimestamp wire;
     std::memcpy(wire.bytes, packet + offset, sizeof wire.bytes);
     return NtpTimestamp::FromNetwork(wire);
+}
+
+std::uint32_t WordAt(const std::uint8_t* packet, int offset) {
+    return static_cast<std::uint32_t>(packet[offset]) << 24 |
+           static_cast<std::uint32_t>(packet[offset + 1]) << 16 |
+           static_cast<std::uint32_t>(packet[offset + 2]) << 8 | packet[offset + 3];
+}
+
+// NTP's short format: unsigned 16.16 fixed-point seconds.
+double ShortFormatAt(const std::uint8_t* packet, int offset) {
+    return WordAt(packet, offset) / 65536.0;
 }
 
 }  // namespace
@@ -59,6 +73,20 @@ AnswerCheck CheckAnswer(const std::uint8_t* answer, int length, const NtpTimesta
         return AnswerCheck::kBadStratum;
     }
     return AnswerCheck::kAccepted;
+}
+
+ServerHeader ReadServerHeader(const std::uint8_t answer[kPacketSize]) {
+    ServerHeader header;
+    header.leapIndicator = answer[0] >> 6;
+    header.stratum = answer[1];
+    header.rootDelay = ShortFormatAt(answer, kRootDelayOffset);
+    header.rootDispersion = ShortFormatAt(answer, kRootDispersionOffset);
+    header.referenceId = WordAt(answer, kReferenceIdOffset);
+    return header;
+}
+
+bool IsKissOfDeath(const std::uint8_t* answer, int length) {
+    return length >= kPacketSize && (answer[0] & 0x07) == kModeServer && answer[1] == 0;
 }
 
 void ReadAnswer(const std::uint8_t answer[kPacketSize], SntpResult* result) {

@@ -34,6 +34,20 @@ bool EchoesRequest(const std::uint8_t* datagram, int length, const NtpTimestamp&
 // Whether an answer of length bytes may be believed for the request that carried sentTransmit.
 AnswerCheck CheckAnswer(const std::uint8_t* answer, int length, const NtpTimestamp& sentTransmit);
 
+// What an answer says of the server itself.
+struct ServerHeader {
+    int leapIndicator = 0;
+    int stratum = 0;
+    double rootDelay = 0.0;       // seconds, to the server's reference clock and back
+    double rootDispersion = 0.0;  // seconds, the server's own error bound
+    std::uint32_t referenceId = 0;
+};
+ServerHeader ReadServerHeader(const std::uint8_t answer[kPacketSize]);
+
+// A server's answer with stratum 0: a Kiss-o'-Death, whose reference id holds the code
+// (RATE, DENY, RSTR, ...). Its clock fields mean nothing.
+bool IsKissOfDeath(const std::uint8_t* answer, int length);
+
 // Leap indicator, stratum, T1, T2 and T3 from a 48-byte answer; T4 is already in result.
 void ReadAnswer(const std::uint8_t answer[kPacketSize], SntpResult* result);
 

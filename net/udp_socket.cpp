@@ -9,6 +9,11 @@ BOOL UdpSocket::Create() {
     return m_socket != INVALID_SOCKET;
 }
 
+BOOL UdpSocket::CreateConnected(const platform::SocketAddress& peer) {
+    m_socket = platform::SocketOpenDatagram(peer);
+    return m_socket != INVALID_SOCKET && ConnectAddress(peer.Get(), peer.length);
+}
+
 BOOL UdpSocket::Connect(const char* host, int port) {
     sockaddr_in address;
     std::memset(&address, 0, sizeof address);

@@ -4,6 +4,9 @@
 // POSIX and keeps the Win32 contract (BOOL or count results, reason in the last-error code).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include "platform/win_types.h"
 
 namespace platform {
@@ -16,6 +19,14 @@ void SetLastError(DWORD code);
 // The current UTC calendar time, rounded to the nearest millisecond (never wMilliseconds
 // 1000: a reading that rounds up to the next second carries into it).
 void UtcNow(SYSTEMTIME* now);
+
+// The current UTC time from the finest clock there is (100 ns steps on Windows 8 and
+// later, 1 ms on Windows 7; nanoseconds here): seconds since 1970-01-01 and nanoseconds.
+void PreciseUtcNow(std::int64_t* unixSeconds, std::uint32_t* nanoseconds);
+
+// --- Randomness --------------------------------------------------------------------------
+// Fills buffer from the system's cryptographic generator; FALSE when it cannot.
+BOOL RandomBytes(void* buffer, std::size_t size);
 
 // --- Sockets (Winsock 1.1 semantics; the layer must be started on Windows) --------------
 SOCKET SocketOpenUdp();

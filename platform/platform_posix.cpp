@@ -3,84 +3,26 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <poll.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <vector>
 
+#include "platform/dual_stack.h"
 #include "platform/platform.h"
+#include "platform/posix_errors.h"
 
 namespace platform {
 namespace {
 
 thread_local DWORD t_lastError = 0;
 
-// Winsock numbers for the errno values a datagram client can meet, so that a reason reads
-// the same on both platforms. Anything else is passed on as the errno value.
-DWORD WinsockCodeFromErrno(int error) {
-    switch (error) {
-        case EINTR:
-            return 10004;
-        case EBADF:
-            return 10009;
-        case EACCES:
-            return 10013;
-        case EFAULT:
-            return 10014;
-        case EINVAL:
-            return 10022;
-        case EMFILE:
-            return 10024;
-        case EWOULDBLOCK:
-            return 10035;
-        case EMSGSIZE:
-            return 10040;
-        case EAFNOSUPPORT:
-            return 10047;
-        case EADDRNOTAVAIL:
-            return 10049;
-        case ENETDOWN:
-            return 10050;
-        case ENETUNREACH:
-            return 10051;
-        case ENOBUFS:
-            return 10055;
-        case ETIMEDOUT:
-            return 10060;
-        case ECONNREFUSED:
-            return 10061;
-        case EHOSTUNREACH:
-            return 10065;
-        default:
-            return static_cast<DWORD>(error);
-    }
-}
-
 void KeepErrno() {
     t_lastError = WinsockCodeFromErrno(errno);
-}
-
-DWORD WinsockCodeFromResolver(int error) {
-    switch (error) {
-        case EAI_NONAME:
-            return WSAHOST_NOT_FOUND;
-        case EAI_AGAIN:
-            return WSATRY_AGAIN;
-#ifdef EAI_NODATA
-        case EAI_NODATA:
-            return WSANO_DATA;
-#endif
-#ifdef EAI_ADDRFAMILY
-        case EAI_ADDRFAMILY:
-            return WSANO_DATA;
-#endif
-        case EAI_SYSTEM:
-            return WinsockCodeFromErrno(errno);
-        default:
-            return 11003;  // WSANO_RECOVERY
-    }
 }
 
 int Descriptor(SOCKET s) {
@@ -112,6 +54,30 @@ void UtcNow(SYSTEMTIME* now) {
     now->wMinute = static_cast<WORD>(utc.tm_min);
     now->wSecond = static_cast<WORD>(utc.tm_sec > 59 ? 59 : utc.tm_sec);
     now->wMilliseconds = static_cast<WORD>(ms % 1000);
+}
+
+void PreciseUtcNow(std::int64_t* unixSeconds, std::uint32_t* nanoseconds) {
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    *unixSeconds = ts.tv_sec;
+    *nanoseconds = static_cast<std::uint32_t>(ts.tv_nsec);
+}
+
+BOOL RandomBytes(void* buffer, std::size_t size) {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        const ssize_t got = ::getrandom(bytes, size, 0);
+        if (got < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            KeepErrno();
+            return FALSE;
+        }
+        bytes += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return TRUE;
 }
 
 SOCKET SocketOpenUdp() {
@@ -158,6 +124,32 @@ int SocketSelectReadable(SOCKET s, timeval* timeout) {
     if (rc < 0) {
         KeepErrno();
         return SOCKET_ERROR;
+    }
+    return rc;
+}
+
+SOCKET SocketOpenDatagram(const SocketAddress& address) {
+    const int fd = ::socket(address.Get()->sa_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        KeepErrno();
+        return INVALID_SOCKET;
+    }
+    return static_cast<SOCKET>(fd);
+}
+
+int SocketsWaitReadable(const SOCKET* sockets, int count, bool* readable, DWORD timeoutMs) {
+    std::vector<pollfd> entries(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) {
+        entries[i] = pollfd{Descriptor(sockets[i]), POLLIN, 0};
+    }
+    const int rc = ::poll(entries.data(), entries.size(), static_cast<int>(timeoutMs));
+    if (rc < 0) {
+        KeepErrno();
+        return SOCKET_ERROR;
+    }
+    for (int i = 0; i < count; ++i) {
+        // An error is readable too: the receive then reports it.
+        readable[i] = (entries[i].revents & (POLLIN | POLLERR)) != 0;
     }
     return rc;
 }

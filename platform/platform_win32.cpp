@@ -1,5 +1,8 @@
 // Windows side of the platform layer: the Win32 and Winsock 1.1 calls themselves.
+#include "platform/dual_stack.h"
 #include "platform/platform.h"
+// After windows.h, which it needs:
+#include <ntsecapi.h>
 
 namespace platform {
 
@@ -47,6 +50,24 @@ void UtcNow(SYSTEMTIME* now) {
     ::FileTimeToSystemTime(&rounded, now);
 }
 
+void PreciseUtcNow(std::int64_t* unixSeconds, std::uint32_t* nanoseconds) {
+    // 100 ns ticks since 1601-01-01; 1970-01-01 is 11644473600 s later.
+    constexpr std::uint64_t kTicksPerSecond = 10000000;
+    constexpr std::uint64_t kUnixEpochTicks = 11644473600ULL * kTicksPerSecond;
+    FILETIME now{};
+    SystemFileTimeReader()(&now);
+    const std::uint64_t ticks =
+        (static_cast<std::uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime) -
+        kUnixEpochTicks;
+    *unixSeconds = static_cast<std::int64_t>(ticks / kTicksPerSecond);
+    *nanoseconds = static_cast<std::uint32_t>(ticks % kTicksPerSecond * 100);
+}
+
+BOOL RandomBytes(void* buffer, std::size_t size) {
+    // RtlGenRandom, the system's generator, exported by advapi32 since Windows XP.
+    return RtlGenRandom(buffer, static_cast<ULONG>(size)) ? TRUE : FALSE;
+}
+
 SOCKET SocketOpenUdp() {
     return ::socket(AF_INET, SOCK_DGRAM, 0);
 }
@@ -75,6 +96,30 @@ int SocketSelectReadable(SOCKET s, timeval* timeout) {
     FD_ZERO(&readSet);
     FD_SET(s, &readSet);
     return ::select(0, &readSet, nullptr, nullptr, timeout);
+}
+
+SOCKET SocketOpenDatagram(const SocketAddress& address) {
+    return ::socket(address.Get()->sa_family, SOCK_DGRAM, 0);
+}
+
+int SocketsWaitReadable(const SOCKET* sockets, int count, bool* readable, DWORD timeoutMs) {
+    // Winsock's sets hold FD_SETSIZE (64) sockets: more than the check ever waits on.
+    fd_set readSet;
+    FD_ZERO(&readSet);
+    for (int i = 0; i < count; ++i) {
+        FD_SET(sockets[i], &readSet);
+    }
+    timeval timeout{};
+    timeout.tv_sec = static_cast<long>(timeoutMs / 1000);
+    timeout.tv_usec = static_cast<long>(timeoutMs % 1000 * 1000);
+    const int rc = ::select(0, &readSet, nullptr, nullptr, &timeout);
+    if (rc == SOCKET_ERROR) {
+        return SOCKET_ERROR;
+    }
+    for (int i = 0; i < count; ++i) {
+        readable[i] = FD_ISSET(sockets[i], &readSet) != 0;
+    }
+    return rc;
 }
 
 void SocketClose(SOCKET s) {

@@ -144,6 +144,24 @@ NtpTimestamp NtpTimestamp::Now() {
     return FromSystemTime(now);
 }
 
+NtpTimestamp NtpTimestamp::PreciseNow() {
+    std::int64_t unixSeconds = 0;
+    std::uint32_t nanoseconds = 0;
+    platform::PreciseUtcNow(&unixSeconds, &nanoseconds);
+    return FromUnixTime(unixSeconds, nanoseconds);
+}
+
+NtpTimestamp NtpTimestamp::FromUnixTime(std::int64_t unixSeconds, std::uint32_t nanoseconds) {
+    constexpr std::int64_t kUnixEpochInNtpSeconds = 2208988800;
+    // Seconds modulo 2^32 (the era wraps); nanoseconds to the nearest fraction step, which
+    // for 999999999 ns stays below a whole second.
+    const auto seconds = static_cast<std::uint32_t>(
+        static_cast<std::uint64_t>(unixSeconds + kUnixEpochInNtpSeconds) & 0xFFFFFFFFu);
+    const auto fraction = static_cast<std::uint32_t>(
+        ((static_cast<std::uint64_t>(nanoseconds) << 32) + 500000000u) / 1000000000u);
+    return FromParts(seconds, fraction);
+}
+
 double NtpTimestamp::Difference(const NtpTimestamp& other) const {
     // The sign comes from the wrap-around difference, not from the unsigned order, so a
     // span across the 2036 rollover keeps its sign.

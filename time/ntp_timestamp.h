@@ -27,6 +27,10 @@ public:
 
     // The current UTC time, to the millisecond.
     static NtpTimestamp Now();
+    // The current UTC time from the finest clock there is, with its full fraction.
+    static NtpTimestamp PreciseNow();
+    // Seconds since 1970-01-01 UTC and nanoseconds (0-999999999).
+    static NtpTimestamp FromUnixTime(std::int64_t unixSeconds, std::uint32_t nanoseconds);
 
     static NtpTimestamp FromParts(std::uint32_t seconds, std::uint32_t fraction);
     std::uint32_t Seconds() const { return static_cast<std::uint32_t>(m_value >> 32); }

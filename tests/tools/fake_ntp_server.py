@@ -13,7 +13,7 @@ the originate field echoes the request's transmit field, as a real server does.
   wrong-origin    the originate field is not the request's transmit time
   zero-transmit   the transmit field (T3) is zero
   unsynchronised  leap indicator 3 (clock not synchronised)
-  stratum0        stratum 0 with the kiss code RATE (a kiss-o'-death)
+  stratum0        stratum 0 with the kiss code --kiss (default RATE: a kiss-o'-death)
   stratum16       stratum 16 (unsynchronised by stratum)
   twice           sends the good answer twice
   other-port      sends the good answer from another UDP port of the same address
@@ -49,11 +49,12 @@ class FakeServer:
     def __init__(self, options):
         self.options = options
         self.count = 0
-        self.sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        family = socket.AF_INET6 if ":" in options.address else socket.AF_INET
+        self.sock = socket.socket(family, socket.SOCK_DGRAM)
         self.sock.bind((options.address, options.port))
         self.other = None
         if options.behaviour == "other-port":
-            self.other = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+            self.other = socket.socket(family, socket.SOCK_DGRAM)
             self.other.bind((options.address, 0))
 
     def clock(self):
@@ -73,7 +74,8 @@ class FakeServer:
         leap = 3 if behaviour == "unsynchronised" else 0
         mode = 3 if behaviour == "client-mode" else 4
         stratum = {"stratum0": 0, "stratum16": 16}.get(behaviour, 2)
-        reference_id = b"RATE" if behaviour == "stratum0" else bytes([127, 0, 0, 1])
+        reference_id = (self.options.kiss.encode("ascii").ljust(4, b"\0")[:4]
+                        if behaviour == "stratum0" else bytes([127, 0, 0, 1]))
         originate = request[40:48] if len(request) >= 48 else bytes(8)
         if behaviour == "wrong-origin":
             seconds, fraction = struct.unpack("!II", originate)
@@ -125,6 +127,7 @@ def parse_arguments(argv):
                         help="wait before stamping T2 (a slow request path)")
     parser.add_argument("--length", type=int, default=72,
                         help="answer size for 'long' (72: with a SHA-1 digest)")
+    parser.add_argument("--kiss", default="RATE", help="kiss code for 'stratum0'")
     parser.add_argument("--pidfile")
     parser.add_argument("--count-file")
     return parser.parse_args(argv)
@@ -149,7 +152,7 @@ def main(argv):
     if options.pidfile:
         with open(options.pidfile, "w") as out:
             out.write(f"{os.getpid()}\n")
-    address, port = server.sock.getsockname()
+    address, port = server.sock.getsockname()[:2]
     print(f"ready {address} {port}", flush=True)
     try:
         server.serve()

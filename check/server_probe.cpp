@@ -1,0 +1,174 @@
+#include "check/server_probe.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "net/sntp_packet.h"
+#include "platform/platform.h"
+
+namespace check {
+namespace {
+
+ServerProbe::Clock::duration Seconds(double seconds) {
+    return std::chrono::duration_cast<ServerProbe::Clock::duration>(
+        std::chrono::duration<double>(seconds));
+}
+
+// A fresh nonce; zero is never used, since a zero originate field is what a careless
+// or forged packet carries.
+BOOL DrawNonce(NtpTimestamp* nonce) {
+    std::uint64_t value = 0;
+    do {
+        if (!platform::RandomBytes(&value, sizeof value)) {
+            return FALSE;
+        }
+    } while (value == 0);
+    *nonce = NtpTimestamp::FromParts(static_cast<std::uint32_t>(value >> 32),
+                                     static_cast<std::uint32_t>(value));
+    return TRUE;
+}
+
+}  // namespace
+
+ServerProbe::ServerProbe(std::string name, const CheckSettings& settings) : m_settings(settings) {
+    m_report.name = std::move(name);
+}
+
+bool ServerProbe::Open() {
+    platform::SocketAddress address;
+    if (!platform::ResolveDatagramAddress(m_report.name.c_str(), m_settings.port, m_settings.family,
+                                          &address)) {
+        m_report.status = ServerStatus::kUnresolved;
+        Stop(platform::LastError());
+        return false;
+    }
+    m_report.address = platform::AddressText(address);
+    if (!m_socket.CreateConnected(address)) {
+        Stop(platform::LastError());
+        return false;
+    }
+    return true;
+}
+
+bool ServerProbe::Finished() const {
+    return m_bStopped || (m_nSent == m_settings.samples && m_inFlight.empty());
+}
+
+ServerProbe::Clock::time_point ServerProbe::NextEvent() const {
+    Clock::time_point next = Clock::time_point::max();
+    if (!m_bStopped && m_nSent < m_settings.samples) {
+        next = m_nextSend;
+    }
+    for (const Request& request : m_inFlight) {
+        next = std::min(next, request.expires);
+    }
+    return next;
+}
+
+void ServerProbe::Tick(Clock::time_point now) {
+    m_inFlight.erase(std::remove_if(m_inFlight.begin(), m_inFlight.end(),
+                                    [now](const Request& r) { return r.expires <= now; }),
+                     m_inFlight.end());
+    if (!m_bStopped && m_nSent < m_settings.samples && now >= m_nextSend) {
+        SendRequest(now);
+    }
+}
+
+void ServerProbe::SendRequest(Clock::time_point now) {
+    Request request;
+    if (!DrawNonce(&request.nonce)) {
+        Stop(platform::LastError());
+        return;
+    }
+    std::uint8_t packet[sntp::kPacketSize];
+    sntp::BuildRequest(request.nonce, packet);
+    // T1 is read last, just before the send, to frame the round trip tightly.
+    request.sent = NtpTimestamp::PreciseNow();
+    if (!m_socket.Send(packet, sizeof packet)) {
+        Stop(platform::LastError());
+        return;
+    }
+    request.expires = Clock::now() + Seconds(m_settings.timeoutSeconds);
+    m_inFlight.push_back(request);
+    ++m_nSent;
+    // Measured from when the request was due, so a slow loop does not stretch the series.
+    m_nextSend = (m_nSent == 1 ? now : m_nextSend) + Seconds(m_settings.intervalSeconds);
+}
+
+void ServerProbe::Stop(DWORD error) {
+    m_bStopped = true;
+    m_report.error = error;
+    m_inFlight.clear();
+}
+
+void ServerProbe::Receive(const NtpTimestamp& arrival) {
+    std::uint8_t answer[sntp::kAnswerBufferSize] = {};
+    const int length = m_socket.Receive(answer, sizeof answer);
+    if (length < 0) {
+        // Nobody serves that port (an ICMP refusal), or the socket broke.
+        Stop(platform::LastError());
+        return;
+    }
+    // Only a datagram that echoes a request in flight answers it, and only once: junk,
+    // duplicates and late or forged packets are dropped.
+    const auto answered = std::find_if(m_inFlight.begin(), m_inFlight.end(), [&](const Request& r) {
+        return sntp::EchoesRequest(answer, length, r.nonce);
+    });
+    if (answered == m_inFlight.end()) {
+        return;
+    }
+    const Request request = *answered;
+    m_inFlight.erase(answered);
+
+    if (sntp::IsKissOfDeath(answer, length)) {
+        // The server asks us to go away (or cannot serve): never believed, never asked again.
+        m_bKissed = true;
+        m_report.kissCode = ReferenceIdText(sntp::ReadServerHeader(answer));
+        Stop(0);
+        return;
+    }
+    const sntp::AnswerCheck check = sntp::CheckAnswer(answer, length, request.nonce);
+    if (check != sntp::AnswerCheck::kAccepted) {
+        m_report.rejection = check;
+        return;
+    }
+    TakeSample(answer, request, arrival);
+}
+
+void ServerProbe::TakeSample(const std::uint8_t* answer, const Request& request,
+                             const NtpTimestamp& arrival) {
+    SntpResult sample;
+    sntp::ReadAnswer(answer, &sample);
+    sample.m_tsOriginate = request.sent;  // the answer echoes the nonce, not T1
+    sample.m_tsDestination = arrival;
+    sntp::ComputeDelayAndOffset(&sample);
+    if (m_report.measured && sample.m_dRoundTripDelay >= m_report.best.delay) {
+        return;
+    }
+    m_report.measured = true;
+    m_report.best.offset = sample.m_dClockOffset;
+    m_report.best.delay = sample.m_dRoundTripDelay;
+    m_report.best.header = sntp::ReadServerHeader(answer);
+    // A delay below zero (the server's claimed hold exceeds our wait) adds no error.
+    m_report.errorBound = std::max(0.0, m_report.best.delay) / 2 +
+                          m_report.best.header.rootDelay / 2 + m_report.best.header.rootDispersion;
+}
+
+ServerReport ServerProbe::Report() const {
+    ServerReport report = m_report;
+    if (report.status == ServerStatus::kUnresolved) {
+        return report;
+    }
+    if (m_bKissed) {
+        report.status = ServerStatus::kKissOfDeath;
+    } else if (report.measured) {
+        report.status = ServerStatus::kOk;
+    } else if (report.rejection != sntp::AnswerCheck::kAccepted) {
+        report.status = ServerStatus::kRejected;
+    } else {
+        report.status = ServerStatus::kNoAnswer;
+    }
+    return report;
+}
+
+}  // namespace check

@@ -1,0 +1,62 @@
+// One server of a clock check: its socket, its requests in flight and the samples it gave.
+// Requests carry a random 64-bit nonce in their transmit field, so only someone who saw a
+// request can answer it, and the request tells nothing of the local clock.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "check/clock_check.h"
+#include "net/udp_socket.h"
+#include "time/ntp_timestamp.h"
+
+namespace check {
+
+class ServerProbe {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    ServerProbe(std::string name, const CheckSettings& settings);
+    ServerProbe(const ServerProbe&) = delete;
+    ServerProbe& operator=(const ServerProbe&) = delete;
+
+    // Resolves the name and connects a socket to it: from then on only datagrams from that
+    // address and port reach the probe. false when it cannot be asked at all.
+    bool Open();
+
+    bool Finished() const;
+    SOCKET Socket() const { return m_socket.Handle(); }
+    // When the probe next needs its Tick: a request due, or one whose time-out ends.
+    Clock::time_point NextEvent() const;
+    // Drops requests whose time-out has passed and sends the next one when it is due.
+    void Tick(Clock::time_point now);
+    // Reads the datagram waiting on the socket, which was ready at arrival (T4).
+    void Receive(const NtpTimestamp& arrival);
+
+    ServerReport Report() const;
+
+private:
+    struct Request {
+        NtpTimestamp nonce;  // what the answer must echo
+        NtpTimestamp sent;   // T1, from the local clock
+        Clock::time_point expires;
+    };
+
+    void SendRequest(Clock::time_point now);
+    void Stop(DWORD error);
+    void TakeSample(const std::uint8_t* answer, const Request& request,
+                    const NtpTimestamp& arrival);
+
+    const CheckSettings& m_settings;
+    ServerReport m_report;
+    UdpSocket m_socket;
+    bool m_bStopped = false;  // a Kiss-o'-Death or a socket error: ask no more
+    bool m_bKissed = false;
+    int m_nSent = 0;
+    Clock::time_point m_nextSend{};
+    std::vector<Request> m_inFlight;
+};
+
+}  // namespace check

@@ -1,0 +1,51 @@
+#include "cli/check_command.h"
+
+#include <cstdio>
+
+#include "check/clock_check.h"
+#include "cli/check_options.h"
+#include "cli/check_output.h"
+#include "net/time_client.h"
+#ifdef _WIN32
+#include "app/socket_layer.h"
+#endif
+
+namespace {
+
+enum CheckExit { kAgreed = 0, kNoAgreement = 2, kUsageError = 3 };
+
+}  // namespace
+
+int RunCheckCommand(int argc, const char* const* argv) {
+    CheckOptions options;
+    std::string error;
+    if (!ParseCheckOptions(argc, argv, &options, &error)) {
+        std::fprintf(stderr, "quillon-query: %s\n%s", error.c_str(), kCheckUsage);
+        return kUsageError;
+    }
+#ifdef _WIN32
+    // Winsock 2.2: the IPv6 look-up is not part of 1.1.
+    SocketLayer sockets;
+    if (sockets.Start(2, 2) != SocketLayerStart::Started) {
+        std::fprintf(stderr, "quillon-query: the socket layer cannot be started\n");
+        return options.plugin ? kPluginUnknown : kNoAgreement;
+    }
+#endif
+
+    const check::CheckResult result = check::RunClockCheck(options.servers, options.settings);
+    check::SetOutcome set;
+    if (options.set) {
+        TimeClient client;
+        set = check::SetClockFromCheck(result, options.limitStep, options.maxStep, &client);
+    }
+
+    if (options.plugin) {
+        std::fputs(CheckPluginReport(result, set, options.warn, options.crit).c_str(), stdout);
+        return CheckPluginState(result, set, options.warn, options.crit);
+    }
+    std::fputs(
+        options.json ? CheckJsonReport(result, set).c_str() : CheckTextReport(result, set).c_str(),
+        stdout);
+    const bool setAsAsked = !options.set || set.kind == check::SetKind::kDone;
+    return result.valid && setAsAsked ? kAgreed : kNoAgreement;
+}

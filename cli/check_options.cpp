@@ -1,0 +1,160 @@
+#include "cli/check_options.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+const char kCheckUsage[] =
+    "usage: quillon-query --check [options] SERVER...\n"
+    "  Asks up to 16 servers at once and says whether they agree on the local clock.\n"
+    "  --samples N     answers wanted per server, 1-8 (default 1; the best is kept)\n"
+    "  --interval S    seconds between two requests to one server (default 2, at least 0.01)\n"
+    "  --timeout S     seconds to wait for each answer (default 5)\n"
+    "  --port N        UDP port of every server (default 123)\n"
+    "  -4 | -6         only IPv4 | only IPv6 addresses of a name\n"
+    "  --tolerance S   allowance added to every server's error bound (default 0.1)\n"
+    "  --json          one JSON document instead of the text report\n"
+    "  --warn W --crit C\n"
+    "                  monitoring-plugin output; exit 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN\n"
+    "  --set           set the clock when a majority agrees\n"
+    "  --max-step S    with --set: refuse a correction larger than S seconds\n"
+    "  Exit status: 0 the servers agree (and the clock was set if asked), 2 they do not,\n"
+    "  nothing usable answered, or the setting was refused or failed; 3 usage error.\n";
+
+namespace {
+
+bool ParseInteger(const char* text, long low, long high, int* value) {
+    char* end = nullptr;
+    const long parsed = std::strtol(text, &end, 10);
+    if (end == text || *end != '\0' || parsed < low || parsed > high) {
+        return false;
+    }
+    *value = static_cast<int>(parsed);
+    return true;
+}
+
+// A finite number of seconds in [low, high].
+bool ParseSeconds(const char* text, double low, double high, double* value) {
+    char* end = nullptr;
+    const double parsed = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !std::isfinite(parsed) || parsed < low || parsed > high) {
+        return false;
+    }
+    *value = parsed;
+    return true;
+}
+
+constexpr double kLongest = 86400.0;
+
+// The options that take a value, how each is read and what it must be.
+struct ValueOption {
+    const char* name;
+    const char* need;
+    bool (*read)(const char* text, CheckOptions* options);
+};
+
+const ValueOption kValueOptions[] = {
+    {"--samples", "a count from 1 to 8",
+     [](const char* t, CheckOptions* o) {
+         return ParseInteger(t, 1, kCheckMaxSamples, &o->settings.samples);
+     }},
+    {"--interval", "at least 0.01 seconds",
+     [](const char* t, CheckOptions* o) {
+         return ParseSeconds(t, 0.01, kLongest, &o->settings.intervalSeconds);
+     }},
+    {"--timeout", "from 0.01 to 60 seconds",
+     [](const char* t, CheckOptions* o) {
+         return ParseSeconds(t, 0.01, 60.0, &o->settings.timeoutSeconds);
+     }},
+    {"--port", "a port number from 1 to 65535",
+     [](const char* t, CheckOptions* o) { return ParseInteger(t, 1, 65535, &o->settings.port); }},
+    {"--tolerance", "seconds, 0 or more",
+     [](const char* t, CheckOptions* o) {
+         return ParseSeconds(t, 0.0, kLongest, &o->settings.toleranceSeconds);
+     }},
+    {"--warn", "seconds, 0 or more",
+     [](const char* t, CheckOptions* o) { return ParseSeconds(t, 0.0, 1e9, &o->warn); }},
+    {"--crit", "seconds, 0 or more",
+     [](const char* t, CheckOptions* o) { return ParseSeconds(t, 0.0, 1e9, &o->crit); }},
+    {"--max-step", "seconds, more than 0",
+     [](const char* t, CheckOptions* o) {
+         o->limitStep = true;
+         return ParseSeconds(t, 1e-9, 1e9, &o->maxStep);
+     }},
+};
+
+const ValueOption* FindValueOption(const char* name) {
+    for (const ValueOption& option : kValueOptions) {
+        if (std::strcmp(option.name, name) == 0) {
+            return &option;
+        }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+bool IsCheckCommand(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--check") == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool ParseCheckOptions(int argc, const char* const* argv, CheckOptions* options,
+                       std::string* error) {
+    bool warnGiven = false;
+    bool critGiven = false;
+    for (int i = 1; i < argc; ++i) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--check") == 0) {
+            continue;
+        }
+        if (const ValueOption* option = FindValueOption(arg)) {
+            if (i + 1 >= argc || !option->read(argv[i + 1], options)) {
+                *error = std::string(arg) + " needs " + option->need;
+                return false;
+            }
+            warnGiven |= std::strcmp(arg, "--warn") == 0;
+            critGiven |= std::strcmp(arg, "--crit") == 0;
+            ++i;
+        } else if (std::strcmp(arg, "--json") == 0) {
+            options->json = true;
+        } else if (std::strcmp(arg, "--set") == 0) {
+            options->set = true;
+        } else if (std::strcmp(arg, "-4") == 0 || std::strcmp(arg, "-6") == 0) {
+            options->settings.family =
+                arg[1] == '4' ? platform::AddressFamily::kIPv4 : platform::AddressFamily::kIPv6;
+        } else if (arg[0] == '-' && arg[1] != '\0') {
+            *error = std::string("unknown option ") + arg;
+            return false;
+        } else {
+            options->servers.push_back(arg);
+        }
+    }
+    if (options->servers.empty() ||
+        options->servers.size() > static_cast<std::size_t>(kCheckMaxServers)) {
+        *error = "give from 1 to 16 servers";
+        return false;
+    }
+    if (warnGiven != critGiven) {
+        *error = "--warn and --crit go together";
+        return false;
+    }
+    options->plugin = warnGiven;
+    if (options->plugin && options->crit < options->warn) {
+        *error = "--crit must not be below --warn";
+        return false;
+    }
+    if (options->plugin && options->json) {
+        *error = "--json and --warn/--crit are different outputs: choose one";
+        return false;
+    }
+    if (options->limitStep && !options->set) {
+        *error = "--max-step goes with --set";
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,186 @@
+#include "cli/check_output.h"
+
+#include <cstdio>
+
+using check::CheckResult;
+using check::ServerReport;
+using check::ServerStatus;
+using check::SetKind;
+using check::SetOutcome;
+
+namespace {
+
+// The program never calls setlocale: printf's numbers always have a '.' here.
+std::string Format(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return text;
+}
+
+std::string Seconds(double value) {
+    return Format("%+.6f", value) + " s";
+}
+
+std::string Padded(std::string text, std::size_t width) {
+    if (text.size() < width) {
+        text.append(width - text.size(), ' ');
+    }
+    return text + ' ';
+}
+
+std::string StatusText(const ServerReport& server) {
+    std::string status = check::StatusName(server.status);
+    if (server.status == ServerStatus::kKissOfDeath) {
+        status += " " + server.kissCode;
+    } else if ((server.status == ServerStatus::kUnresolved ||
+                server.status == ServerStatus::kNoAnswer) &&
+               server.error != 0) {
+        status += " (last-error code " + std::to_string(server.error) + ")";
+    }
+    return status;
+}
+
+std::string Summary(const CheckResult& result) {
+    if (result.answered == 0) {
+        return "no result: no server gave a usable answer";
+    }
+    const std::string agreeing = std::to_string(result.agree) + " of " +
+                                 std::to_string(result.answered) + " answering servers agree";
+    if (!result.valid) {
+        return "no result: only " + agreeing + ", not a majority";
+    }
+    return "offset " + Seconds(result.offset) + " +/- " + Format("%.6f", result.errorBound) +
+           " s; " + agreeing;
+}
+
+std::string SetLine(const SetOutcome& set) {
+    switch (set.kind) {
+        case SetKind::kNotRequested:
+            return "";
+        case SetKind::kDone:
+            return "clock set\n";
+        case SetKind::kRefused:
+            return "clock not set: " + set.reason + "\n";
+        case SetKind::kFailed:
+            return "setting the clock failed: " + set.reason + "\n";
+    }
+    return "";
+}
+
+// JSON text of a string: quotes, backslashes and control bytes escaped; bytes above 127
+// are taken as Latin-1, so any name makes valid JSON.
+std::string JsonString(const std::string& text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte > 0x7E) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string JsonNumber(double value) {
+    return Format("%.9f", value);
+}
+
+std::string JsonServer(const ServerReport& s) {
+    const check::Measurement& m = s.best;
+    const auto measured = [&s](const std::string& value) {
+        return s.measured && s.status != ServerStatus::kKissOfDeath ? value : "null";
+    };
+    return "{\"name\": " + JsonString(s.name) +
+           ", \"address\": " + (s.address.empty() ? "null" : JsonString(s.address)) +
+           ", \"status\": " + JsonString(check::StatusName(s.status)) + ", \"kod\": " +
+           (s.status == ServerStatus::kKissOfDeath ? JsonString(s.kissCode) : "null") +
+           ", \"offset\": " + measured(JsonNumber(m.offset)) +
+           ", \"delay\": " + measured(JsonNumber(m.delay)) +
+           ", \"stratum\": " + measured(std::to_string(m.header.stratum)) +
+           ", \"leap\": " + measured(std::to_string(m.header.leapIndicator)) +
+           ", \"root_delay\": " + measured(JsonNumber(m.header.rootDelay)) +
+           ", \"root_dispersion\": " + measured(JsonNumber(m.header.rootDispersion)) +
+           ", \"refid\": " + measured(JsonString(check::ReferenceIdText(m.header))) +
+           ", \"error_bound\": " + measured(JsonNumber(s.errorBound)) + "}";
+}
+
+const char* PluginStateName(PluginState state) {
+    switch (state) {
+        case kPluginOk:
+            return "OK";
+        case kPluginWarning:
+            return "WARNING";
+        case kPluginCritical:
+            return "CRITICAL";
+        case kPluginUnknown:
+            break;
+    }
+    return "UNKNOWN";
+}
+
+}  // namespace
+
+std::string CheckTextReport(const CheckResult& result, const SetOutcome& set) {
+    std::string text = Padded("server", 24) + Padded("address", 24) + Padded("offset", 16) +
+                       Padded("delay", 12) + Padded("stratum", 7) + "status\n";
+    for (const ServerReport& s : result.servers) {
+        const bool measured = s.measured && s.status != ServerStatus::kKissOfDeath;
+        text += Padded(s.name, 24) + Padded(s.address.empty() ? "-" : s.address, 24) +
+                Padded(measured ? Seconds(s.best.offset) : "-", 16) +
+                Padded(measured ? Format("%.6f", s.best.delay) + " s" : "-", 12) +
+                Padded(measured ? std::to_string(s.best.header.stratum) : "-", 7) + StatusText(s) +
+                "\n";
+    }
+    return text + Summary(result) + "\n" + SetLine(set);
+}
+
+std::string CheckJsonReport(const CheckResult& result, const SetOutcome& set) {
+    std::string servers;
+    for (const ServerReport& s : result.servers) {
+        servers += (servers.empty() ? "\n    " : ",\n    ") + JsonServer(s);
+    }
+    return std::string("{\"offset\": ") + (result.valid ? JsonNumber(result.offset) : "null") +
+           ", \"error_bound\": " + (result.valid ? JsonNumber(result.errorBound) : "null") +
+           ", \"agree\": " + std::to_string(result.agree) +
+           ", \"answered\": " + std::to_string(result.answered) +
+           ", \"valid\": " + (result.valid ? "true" : "false") +
+           ", \"set\": " + JsonString(check::SetKindName(set.kind)) + ", \"servers\": [" + servers +
+           "\n]}\n";
+}
+
+PluginState CheckPluginState(const CheckResult& result, const SetOutcome& set, double warn,
+                             double crit) {
+    if (!result.valid) {
+        return kPluginUnknown;
+    }
+    if (set.kind == SetKind::kRefused || set.kind == SetKind::kFailed) {
+        return kPluginCritical;
+    }
+    const double size = result.offset < 0 ? -result.offset : result.offset;
+    return size > crit ? kPluginCritical : size > warn ? kPluginWarning : kPluginOk;
+}
+
+std::string CheckPluginReport(const CheckResult& result, const SetOutcome& set, double warn,
+                              double crit) {
+    const PluginState state = CheckPluginState(result, set, warn, crit);
+    std::string line = std::string("NTP ") + PluginStateName(state) + ": ";
+    if (result.valid) {
+        line += "Offset " + Format("%.6f", result.offset) + " secs, " +
+                std::to_string(result.agree) + " of " + std::to_string(result.answered) +
+                " servers agree";
+        if (set.kind != SetKind::kNotRequested) {
+            line += std::string(", clock set: ") + check::SetKindName(set.kind);
+        }
+        line += "|offset=" + Format("%.6f", result.offset) + "s;" + Format("%g", warn) + ";" +
+                Format("%g", crit) + ";";
+    } else {
+        line += Summary(result);
+    }
+    return line + "\n" + CheckTextReport(result, set);
+}

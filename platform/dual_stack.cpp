@@ -1,0 +1,84 @@
+// Name look-up of either family through getaddrinfo, which Winsock 1.1 lacks: on Windows
+// it comes from Winsock 2, whose header must precede windows.h and its 1.1 header.
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <netdb.h>
+#include <sys/socket.h>
+#endif
+
+#include <cstring>
+
+#include "platform/dual_stack.h"
+#include "platform/platform.h"
+#ifndef _WIN32
+#include "platform/posix_errors.h"
+#endif
+
+namespace platform {
+namespace {
+
+int FamilyHint(AddressFamily family) {
+    switch (family) {
+        case AddressFamily::kIPv4:
+            return AF_INET;
+        case AddressFamily::kIPv6:
+            return AF_INET6;
+        case AddressFamily::kAny:
+            break;
+    }
+    return AF_UNSPEC;
+}
+
+// "[2001:db8::1]" as the resolver wants it: without the brackets.
+std::string WithoutBrackets(const char* host) {
+    const std::size_t length = std::strlen(host);
+    if (length >= 2 && host[0] == '[' && host[length - 1] == ']') {
+        return std::string(host + 1, length - 2);
+    }
+    return host;
+}
+
+DWORD ResolverCode(int rc) {
+#ifdef _WIN32
+    return static_cast<DWORD>(rc);  // getaddrinfo's codes are Winsock's own
+#else
+    return WinsockCodeFromResolver(rc);
+#endif
+}
+
+}  // namespace
+
+BOOL ResolveDatagramAddress(const char* host, int port, AddressFamily family,
+                            SocketAddress* address) {
+    addrinfo hints{};
+    hints.ai_family = FamilyHint(family);
+    hints.ai_socktype = SOCK_DGRAM;
+    const std::string service = std::to_string(port & 0xFFFF);
+    addrinfo* found = nullptr;
+    const int rc = ::getaddrinfo(WithoutBrackets(host).c_str(), service.c_str(), &hints, &found);
+    if (rc != 0 || found == nullptr || found->ai_addrlen > sizeof address->storage) {
+        SetLastError(rc != 0 ? ResolverCode(rc) : WSANO_DATA);
+        if (found != nullptr) {
+            ::freeaddrinfo(found);
+        }
+        return FALSE;
+    }
+    std::memset(address->storage, 0, sizeof address->storage);
+    std::memcpy(address->storage, found->ai_addr, found->ai_addrlen);
+    address->length = static_cast<int>(found->ai_addrlen);
+    ::freeaddrinfo(found);
+    return TRUE;
+}
+
+std::string AddressText(const SocketAddress& address) {
+    char text[NI_MAXHOST] = {};
+    if (::getnameinfo(address.Get(), static_cast<socklen_t>(address.length), text, sizeof text,
+                      nullptr, 0, NI_NUMERICHOST) != 0) {
+        return "?";
+    }
+    return text;
+}
+
+}  // namespace platform

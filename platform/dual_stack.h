@@ -1,0 +1,35 @@
+// Datagram sockets of either IP family, for the check of several servers at once: names
+// resolved to IPv4 or IPv6 addresses, and one wait over many sockets. The window and the
+// classic console form keep their IPv4 look-up.
+#pragma once
+
+#include <string>
+
+#include "platform/win_types.h"
+
+namespace platform {
+
+enum class AddressFamily { kAny, kIPv4, kIPv6 };
+
+// A sockaddr_in or sockaddr_in6, as the resolver gave it.
+struct SocketAddress {
+    alignas(8) unsigned char storage[32] = {};
+    int length = 0;
+
+    const sockaddr* Get() const { return reinterpret_cast<const sockaddr*>(storage); }
+};
+
+// The first address the resolver gives for host (a name, a dotted IPv4 address, or an
+// IPv6 literal with or without brackets) in the family asked, with port set. FALSE with
+// the resolver's code (11001 unknown, 11004 no address of that family ...) as last error.
+BOOL ResolveDatagramAddress(const char* host, int port, AddressFamily family,
+                            SocketAddress* address);
+// The address without its port: "192.0.2.1", "2001:db8::1".
+std::string AddressText(const SocketAddress& address);
+// A datagram socket of the address's family; INVALID_SOCKET with the reason as last error.
+SOCKET SocketOpenDatagram(const SocketAddress& address);
+// Waits until one of count sockets can be read, or timeoutMs passes; readable[i] tells
+// which. The number of readable sockets, 0 on time-out, or SOCKET_ERROR.
+int SocketsWaitReadable(const SOCKET* sockets, int count, bool* readable, DWORD timeoutMs);
+
+}  // namespace platform

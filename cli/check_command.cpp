@@ -28,7 +28,7 @@ int RunCheckCommand(int argc, const char* const* argv) {
     SocketLayer sockets;
     if (sockets.Start(2, 2) != SocketLayerStart::Started) {
         std::fprintf(stderr, "quillon-query: the socket layer cannot be started\n");
-        return options.plugin ? kPluginUnknown : kNoAgreement;
+        return options.plugin ? static_cast<int>(kPluginUnknown) : kNoAgreement;
     }
 #endif
 

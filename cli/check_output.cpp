@@ -46,6 +46,10 @@ std::string Summary(const CheckResult& result) {
     }
     const std::string agreeing = std::to_string(result.agree) + " of " +
                                  std::to_string(result.answered) + " answering servers agree";
+    if (result.agree == 0) {
+        return "no result: the " + std::to_string(result.answered) +
+               " answering servers fall into groups that disagree, none a majority";
+    }
     if (!result.valid) {
         return "no result: only " + agreeing + ", not a majority";
     }

@@ -31,10 +31,11 @@ void PrintLine(const std::string& line) {
     std::printf("%s\n", line.c_str());
 }
 
-// The fraction word as decimal digits of a second (truncated to the nanosecond).
+// The fraction word as decimal digits of a second, to the nearest nanosecond (the largest
+// fraction rounds to 999999999, never to a whole second).
 void PrintTimestamp(const char* label, const NtpTimestamp& t) {
-    const auto nanoseconds =
-        static_cast<unsigned>((static_cast<std::uint64_t>(t.Fraction()) * 1000000000u) >> 32);
+    const auto nanoseconds = static_cast<unsigned>(
+        (static_cast<std::uint64_t>(t.Fraction()) * 1000000000u + (1u << 31)) >> 32);
     std::printf("%s %s (%u.%09u s since 1900)\n", label, report::DestinationLine(t).c_str() + 9,
                 t.Seconds(), nanoseconds);
 }

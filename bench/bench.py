@@ -20,6 +20,10 @@ import report_table  # noqa: E402
 TARGET_QUERY_MEDIAN_MS = 5.0
 TARGET_MEAN_ERROR_MS = 0.1
 TARGET_MAX_ERROR_MS = 0.6
+TARGET_CHECK_MEDIAN_MS = 2.0
+TARGET_CHECK_MEAN_ERROR_MS = 0.05
+TARGET_CHECK_MAX_ERROR_MS = 0.2
+TARGET_CHECK_THREE_EXTRA_MS = 1.0
 
 
 def one_shot(clients, server, runs):
@@ -65,6 +69,35 @@ def accuracy(clients, server, shift, exchanges):
                          stdev_ms=statistics.pstdev(values),
                          min_error_ms=min(values), max_error_ms=max(values))
         result[name] = entry
+    return result
+
+
+def check_runs(clients, servers, shift, runs):
+    """Each client asking one server and then all of them at once, round-robin: wall time
+    and offset error from the same runs."""
+    cases = [(f"{c.name}, {len(group)} server{'s' if len(group) > 1 else ''}", c, group)
+             for group in (servers[:1], servers) for c in clients]
+    walls = {label: [] for label, _, _ in cases}
+    errors = {label: [] for label, _, _ in cases}
+    failures = {label: 0 for label, _, _ in cases}
+    for _, c, group in cases:
+        c.run(group)  # warm up
+    for _ in range(runs):
+        for label, c, group in cases:
+            wall, offset, _ = c.run(group)
+            if offset is None:
+                failures[label] += 1
+                continue
+            walls[label].append(wall * 1000)
+            errors[label].append((offset - shift) * 1000)
+    result = {}
+    for label, _, _ in cases:
+        entry = summary_ms(walls[label], failures[label])
+        if errors[label]:
+            entry.update(mean_error_ms=statistics.fmean(errors[label]),
+                         max_abs_error_ms=max(abs(v) for v in errors[label]),
+                         stdev_ms=statistics.pstdev(errors[label]))
+        result[label] = entry
     return result
 
 
@@ -117,6 +150,8 @@ def parse_arguments(argv):
     p.add_argument("--plain", required=True, help="address of the unshifted chronyd (port 123)")
     p.add_argument("--shifted", required=True, help="address of the shifted chronyd (port 123)")
     p.add_argument("--shift", type=float, required=True, help="its clock error in seconds")
+    p.add_argument("--also-shifted", nargs=2, required=True,
+                   help="two more chronyd shifted alike, for the checks of three servers")
     p.add_argument("--runs", type=int, default=20)
     p.add_argument("--exchanges", type=int, default=100)
     p.add_argument("--window-exe", help="quillon.exe; the window part is skipped without it")
@@ -141,6 +176,10 @@ def main(argv):
         ["sh", "-c", "exec setpriv --bounding-set -sys_time true"], args.runs)
     print(f"offset accuracy: {args.exchanges} exchanges of each client ...", file=sys.stderr)
     results["accuracy"] = accuracy(clients, args.shifted, args.shift, args.exchanges)
+    print(f"checks of one and three servers: {args.exchanges} runs of each ...", file=sys.stderr)
+    results["check"] = check_runs(peer_clients.check_clients(args.query, args.peers_bin),
+                                  [args.shifted, *args.also_shifted], args.shift,
+                                  args.exchanges)
     print("core micro-benchmarks ...", file=sys.stderr)
     results["core"] = core_benchmarks(args.core_bench, out)
 
@@ -155,7 +194,11 @@ def main(argv):
 
     targets = {"query_median_ms": TARGET_QUERY_MEDIAN_MS,
                "offset_mean_error_ms": TARGET_MEAN_ERROR_MS,
-               "offset_max_error_ms": TARGET_MAX_ERROR_MS}
+               "offset_max_error_ms": TARGET_MAX_ERROR_MS,
+               "check_median_ms": TARGET_CHECK_MEDIAN_MS,
+               "check_mean_error_ms": TARGET_CHECK_MEAN_ERROR_MS,
+               "check_max_error_ms": TARGET_CHECK_MAX_ERROR_MS,
+               "check_three_extra_ms": TARGET_CHECK_THREE_EXTRA_MS}
     targets.update(getattr(sys.modules.get("window_bench"), "TARGETS", {}))
     results["targets"] = targets
     table = report_table.render(results)

@@ -8,17 +8,22 @@ from dataclasses import dataclass
 QUILLON_OFFSET = re.compile(r"^ +(-?\d+\.\d+) seconds$", re.M)
 NTPDIG_OFFSET = re.compile(r" ([+-]\d+\.\d+) \+/- \d")
 CHRONYD_OFFSET = re.compile(r"System clock wrong by (-?\d+\.\d+) seconds")
+CHECK_OFFSET = re.compile(r"^offset ([-+]\d+\.\d+) s ", re.M)
 
 
 @dataclass
 class Client:
     name: str
-    command: list  # with {server} in place of the server address
+    command: list  # with {server} in place of the server address(es)
     offset_pattern: re.Pattern
 
     def run(self, server):
-        """One query: (wall seconds, offset in seconds or None, output)."""
-        argv = [part.replace("{server}", server) for part in self.command]
+        """One query of one server, or of a list of them: (wall seconds, offset in seconds
+        or None, output)."""
+        servers = [server] if isinstance(server, str) else list(server)
+        argv = []
+        for part in self.command:
+            argv.extend(servers if part == "{server}" else [part.replace("{server}", servers[0])])
         started = time.perf_counter()
         done = subprocess.run(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                               stderr=subprocess.STDOUT, timeout=60)
@@ -38,4 +43,12 @@ def clients(query, peers_bin):
         Client("ntpdate -q", [f"{peers_bin}/ntpdate", "-q", "{server}"], NTPDIG_OFFSET),
         Client("chronyd -Q", [f"{peers_bin}/chronyd", "-u", "root", "-Q",
                               "server {server} iburst maxsamples 1"], CHRONYD_OFFSET),
+    ]
+
+
+def check_clients(query, peers_bin):
+    """quillon-query --check next to ntpdig, each asking the servers it is given at once."""
+    return [
+        Client("quillon-query --check", [query, "--check", "{server}"], CHECK_OFFSET),
+        Client("ntpdig", [f"{peers_bin}/ntpdig", "{server}"], NTPDIG_OFFSET),
     ]

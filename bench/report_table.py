@@ -97,6 +97,38 @@ def accuracy_rows(results, targets, notes):
     return lines
 
 
+def check_rows(results, targets, notes):
+    check = results["check"]
+    runs = max(e["runs"] + e["failures"] for e in check.values())
+    lines = [f"Checks of one and of three servers (chronyd shifted {results['shift_s']:+g} s, "
+             f"{runs} runs each): wall ms min / median / max; error ms mean / max / sd"]
+    one = check.get("quillon-query --check, 1 server", {})
+    for name, e in check.items():
+        failed = f", {e['failures']} failed" if e["failures"] else ""
+        if "median_ms" not in e:
+            lines.append(row(name, f"no successful run{failed}", "", "NO" if "quillon" in name else ""))
+            continue
+        wall_target = wall_met = error_target = error_met = ""
+        if name == "quillon-query --check, 1 server":
+            wall_target = f"median <= {targets['check_median_ms']:g} ms"
+            wall_met = verdict(e["median_ms"] <= targets["check_median_ms"] and not e["failures"])
+            error_target = (f"|mean| <= {targets['check_mean_error_ms']:g}, "
+                            f"max <= {targets['check_max_error_ms']:g}")
+            error_met = verdict(abs(e["mean_error_ms"]) <= targets["check_mean_error_ms"]
+                                and e["max_abs_error_ms"] <= targets["check_max_error_ms"])
+        elif name.startswith("quillon-query --check") and "median_ms" in one:
+            extra = e["median_ms"] - one["median_ms"]
+            wall_target = f"<= 1 server + {targets['check_three_extra_ms']:g} ms"
+            wall_met = verdict(extra <= targets["check_three_extra_ms"] and not e["failures"])
+        lines.append(row(name + ": wall", ms3(e) + failed, wall_target, wall_met))
+        lines.append(row("  error", f"{e['mean_error_ms']:+.3f} / {e['max_abs_error_ms']:.3f} / "
+                                    f"{e['stdev_ms']:.3f}", error_target, error_met))
+        if wall_met == "NO" or error_met == "NO":
+            notes.append(f"{name} missed a target: compare the process floor (/bin/true) and "
+                         f"the load average above; see build/bench/bench.json for every run.")
+    return lines
+
+
 def core_rows(results):
     lines = ["In-process (Google Benchmark), real time per operation"]
     core = results["core"]
@@ -133,6 +165,7 @@ def render(results):
     body = [head, rule, header, rule]
     for section in (one_shot_rows(results, targets, notes),
                     accuracy_rows(results, targets, notes),
+                    check_rows(results, targets, notes),
                     core_rows(results),
                     window_rows(results, targets, notes)):
         body.append(section[0])

@@ -50,7 +50,8 @@ void Exchange(const std::vector<std::unique_ptr<ServerProbe>>& probes) {
             return;  // the wait itself broke: what has come in so far is the result
         }
         if (ready > 0) {
-            // T4 for every answer that is ready: read once, before any of them is read.
+            // T4 for every answer that is ready, read once before any of them is read (where
+            // the system stamps arrivals, its stamp serves instead).
             const NtpTimestamp arrival = NtpTimestamp::PreciseNow();
             for (std::size_t i = 0; i < waiting.size(); ++i) {
                 if (readable[i]) {

@@ -101,9 +101,17 @@ void ServerProbe::Stop(DWORD error) {
     m_inFlight.clear();
 }
 
-void ServerProbe::Receive(const NtpTimestamp& arrival) {
+void ServerProbe::Receive(const NtpTimestamp& ready) {
     std::uint8_t answer[sntp::kAnswerBufferSize] = {};
-    const int length = m_socket.Receive(answer, sizeof answer);
+    std::int64_t seconds = 0;
+    std::uint32_t nanoseconds = 0;
+    bool stamped = false;
+    const int length =
+        platform::SocketReceiveStamped(m_socket.Handle(), reinterpret_cast<char*>(answer),
+                                       sizeof answer, &seconds, &nanoseconds, &stamped);
+    // The system's own stamp of the arrival is better than ours: it does not include the
+    // time this process took to be scheduled after the datagram came in.
+    const NtpTimestamp arrival = stamped ? NtpTimestamp::FromUnixTime(seconds, nanoseconds) : ready;
     if (length < 0) {
         // Nobody serves that port (an ICMP refusal), or the socket broke.
         Stop(platform::LastError());

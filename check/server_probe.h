@@ -32,8 +32,9 @@ public:
     Clock::time_point NextEvent() const;
     // Drops requests whose time-out has passed and sends the next one when it is due.
     void Tick(Clock::time_point now);
-    // Reads the datagram waiting on the socket, which was ready at arrival (T4).
-    void Receive(const NtpTimestamp& arrival);
+    // Reads the datagram waiting on the socket, found ready at ready: T4, unless the
+    // system stamped its arrival.
+    void Receive(const NtpTimestamp& ready);
 
     ServerReport Report() const;
 

@@ -3,6 +3,7 @@
 // classic console form keep their IPv4 look-up.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/win_types.h"
@@ -27,7 +28,12 @@ BOOL ResolveDatagramAddress(const char* host, int port, AddressFamily family,
 // The address without its port: "192.0.2.1", "2001:db8::1".
 std::string AddressText(const SocketAddress& address);
 // A datagram socket of the address's family; INVALID_SOCKET with the reason as last error.
+// Where the system can, it stamps each datagram with its arrival time (Linux).
 SOCKET SocketOpenDatagram(const SocketAddress& address);
+// SocketReceive, and the UTC time at which the datagram arrived as the system stamped it,
+// when it did (*stamped): that reading does not wait for this process to be scheduled.
+int SocketReceiveStamped(SOCKET s, char* buffer, int size, std::int64_t* unixSeconds,
+                         std::uint32_t* nanoseconds, bool* stamped);
 // Waits until one of count sockets can be read, or timeoutMs passes; readable[i] tells
 // which. The number of readable sockets, 0 on time-out, or SOCKET_ERROR.
 int SocketsWaitReadable(const SOCKET* sockets, int count, bool* readable, DWORD timeoutMs);

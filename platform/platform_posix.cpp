@@ -134,7 +134,37 @@ SOCKET SocketOpenDatagram(const SocketAddress& address) {
         KeepErrno();
         return INVALID_SOCKET;
     }
+    // Without the stamps the caller reads the clock itself: no reason to fail.
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on);
     return static_cast<SOCKET>(fd);
+}
+
+int SocketReceiveStamped(SOCKET s, char* buffer, int size, std::int64_t* unixSeconds,
+                         std::uint32_t* nanoseconds, bool* stamped) {
+    iovec data{buffer, static_cast<size_t>(size)};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t got = ::recvmsg(Descriptor(s), &message, 0);
+    *stamped = false;
+    if (got < 0) {
+        KeepErrno();
+        return SOCKET_ERROR;
+    }
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+            timespec arrival{};
+            std::memcpy(&arrival, CMSG_DATA(c), sizeof arrival);
+            *unixSeconds = arrival.tv_sec;
+            *nanoseconds = static_cast<std::uint32_t>(arrival.tv_nsec);
+            *stamped = true;
+        }
+    }
+    return static_cast<int>(got);
 }
 
 int SocketsWaitReadable(const SOCKET* sockets, int count, bool* readable, DWORD timeoutMs) {

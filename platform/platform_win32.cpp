@@ -102,6 +102,13 @@ SOCKET SocketOpenDatagram(const SocketAddress& address) {
     return ::socket(address.Get()->sa_family, SOCK_DGRAM, 0);
 }
 
+int SocketReceiveStamped(SOCKET s, char* buffer, int size, std::int64_t*, std::uint32_t*,
+                         bool* stamped) {
+    // Winsock stamps datagrams only from Windows 10 2004 on: the caller reads the clock.
+    *stamped = false;
+    return SocketReceive(s, buffer, size);
+}
+
 int SocketsWaitReadable(const SOCKET* sockets, int count, bool* readable, DWORD timeoutMs) {
     // Winsock's sets hold FD_SETSIZE (64) sockets: more than the check ever waits on.
     fd_set readSet;

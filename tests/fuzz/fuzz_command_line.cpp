@@ -1,5 +1,5 @@
 // The command lines: the window program's (whole line after the program path) and the
-// console front end's argument vector.
+// console front end's argument vector, in its classic and its --check form.
 //
 // Input: a selector byte, then either the command line (up to a NUL, which a process's
 // command line cannot hold) or NUL-separated arguments.
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "cli/check_options.h"
 #include "cli/query_options.h"
 #include "tests/fuzz/fuzz_check.h"
 
@@ -69,11 +70,24 @@ void CheckQueryArguments(const std::string& joined) {
     for (const std::string& word : words) {
         argv.push_back(word.c_str());
     }
-    QueryOptions options;
+    const int argc = static_cast<int>(argv.size());
     std::string error;
-    const bool parsed =
-        ParseQueryOptions(static_cast<int>(argv.size()), argv.data(), &options, &error);
-    if (!parsed) {
+    if (IsCheckCommand(argc, argv.data())) {
+        CheckOptions options;
+        if (!ParseCheckOptions(argc, argv.data(), &options, &error)) {
+            FUZZ_CHECK(!error.empty());
+            return;
+        }
+        const check::CheckSettings& s = options.settings;
+        FUZZ_CHECK(!options.servers.empty() && options.servers.size() <= 16);
+        FUZZ_CHECK(s.samples >= 1 && s.samples <= kCheckMaxSamples);
+        FUZZ_CHECK(s.intervalSeconds >= 0.01 && s.timeoutSeconds > 0 && s.toleranceSeconds >= 0);
+        FUZZ_CHECK(!options.plugin || options.warn <= options.crit);
+        FUZZ_CHECK(!(options.plugin && options.json));
+        return;
+    }
+    QueryOptions options;
+    if (!ParseQueryOptions(argc, argv.data(), &options, &error)) {
         FUZZ_CHECK(!error.empty());
         return;
     }

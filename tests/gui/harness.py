@@ -6,6 +6,7 @@ Environment (set by tests/gui/CMakeLists.txt):
   QUILLON_EXE        the window program (quillon.exe)
   QUILLON_AUTO       the automation client (quillon-auto.exe)
   QUILLON_CONTACT    the contact address built into the About text
+  QUILLON_VERSION    the project's version (CMake's project())
   QUILLON_ARTIFACTS  where screenshots go (the Windows build tree)
 Optional:
   QUILLON_DISPLAYS   X display numbers to try, "FIRST-LAST" (default 90-140)
@@ -61,6 +62,12 @@ OFFSET_LINE = re.compile(r"^ {9}(-?\d+\.\d{6}) seconds$")
 APP_TIME_ZONE = "Asia/Kathmandu"
 # What Wine or a crashing program writes when something goes badly wrong.
 CRASH_TEXT = re.compile(r"unhandled|exception|page fault|crash|backtrace|assert", re.I)
+
+
+def about_title():
+    """About's first line: major.minor of the project's version."""
+    major_minor = ".".join(require("QUILLON_VERSION").split(".")[:2])
+    return " " * 13 + "QUILLON v" + major_minor
 
 
 def lookup_line(server):

@@ -6,6 +6,7 @@ Environment (set by tests/gui/CMakeLists.txt):
   QUILLON_EXE        the window program (quillon.exe)
   QUILLON_AUTO       the automation client (quillon-auto.exe)
   QUILLON_CONTACT    the contact address built into the About text
+  QUILLON_VERSION    the project's version (CMake's project())
   QUILLON_ARTIFACTS  where screenshots go (the Windows build tree)
 Optional:
   QUILLON_DISPLAYS   X display numbers to try, "FIRST-LAST" (default 90-140)
@@ -61,6 +62,12 @@ OFFSET_LINE = re.compile(r"^ {9}(-?\d+\.\d{6}) seconds$")
 APP_TIME_ZONE = "Asia/Kathmandu"
 # What Wine or a crashing program writes when something goes badly wrong.
 CRASH_TEXT = re.compile(r"unhandled|exception|page fault|crash|backtrace|assert", re.I)
+
+
+def about_title():
+    """About's first line: major.minor of the project's version."""
+    major_minor = ".".join(require("QUILLON_VERSION").split(".")[:2])
+    return " " * 13 + "QUILLON v" + major_minor
 
 
 def lookup_line(server):
@@ -296,10 +303,11 @@ UNREADABLE_LIST = object()
 
 
 class App:
-    """One run of the window program in its own working folder."""
+    """One run of the window program in its own working folder, or in `cwd` (kept)."""
 
-    def __init__(self, exe, env, args=(), server_list=None):
-        self.folder = Path(tempfile.mkdtemp(prefix="quillon-window-"))
+    def __init__(self, exe, env, args=(), server_list=None, cwd=None):
+        self.own_folder = cwd is None
+        self.folder = Path(tempfile.mkdtemp(prefix="quillon-window-")) if cwd is None else cwd
         list_path = self.folder / "url" / "time.txt"
         if server_list is UNREADABLE_LIST:
             list_path.mkdir(parents=True)
@@ -307,7 +315,8 @@ class App:
             list_path.parent.mkdir()
             data = server_list.encode("latin-1") if isinstance(server_list, str) else server_list
             list_path.write_bytes(data)
-        self.stderr_path = self.folder / "stderr.txt"
+        self.stderr_path = self.folder / "stderr.txt" if self.own_folder else Path(
+            tempfile.mkstemp(prefix="quillon-stderr-")[1])
         with open(self.stderr_path, "wb") as stderr:
             self.started = time.perf_counter()  # after the list file is written
             self.process = subprocess.Popen(["wine", exe, *args], cwd=self.folder,
@@ -329,7 +338,10 @@ class App:
         if self.process.poll() is None:
             self.process.kill()
             self.process.wait()
-        shutil.rmtree(self.folder, ignore_errors=True)
+        if self.own_folder:
+            shutil.rmtree(self.folder, ignore_errors=True)
+        else:
+            self.stderr_path.unlink()
 
 
 def bind_free(address, port):
@@ -357,17 +369,21 @@ class AddressPool:
 
 
 class FakeServer:
-    def __init__(self, address_pool, work, **options):
+    """tests/tools/fake_ntp_server.py on a loopback address; port 0 takes a free port."""
+
+    def __init__(self, address_pool, work, port=123, **options):
         for _ in range(5):
             self.address = address_pool.take()
             self.count_file = Path(work) / f"count-{self.address}"
             arguments = [sys.executable, str(FAKE_NTP_SERVER), "--address", self.address,
-                         "--port", "123", "--count-file", str(self.count_file)]
+                         "--port", str(port), "--count-file", str(self.count_file)]
             for name, value in options.items():
                 arguments += [f"--{name.replace('_', '-')}", str(value)]
             self.process = subprocess.Popen(arguments, stdin=subprocess.DEVNULL,
                                             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-            if self.process.stdout.readline().startswith(b"ready"):
+            ready = self.process.stdout.readline().split()  # "ready ADDRESS PORT"
+            if ready[:1] == [b"ready"]:
+                self.port = int(ready[2])
                 return
             self.process.wait()  # lost the address to someone else: take another
             self.process.stdout.close()
@@ -463,9 +479,10 @@ class WindowTest(unittest.TestCase):
         cls.auto = AutoClient(cls.auto_exe, cls.wine.env, Path(cls.work) / "auto.log")
         cls.addClassCleanup(cls.auto.stop)
 
-    def launch(self, *args, server_list=None, wait=True):
-        """Starts the window program; it is ended (if still running) when the test ends."""
-        app = App(self.exe, self.wine.env, args, server_list)
+    def launch(self, *args, server_list=None, wait=True, exe=None, cwd=None):
+        """Starts the window program (or `exe`) in a fresh folder (or in `cwd`); it is ended
+        (if still running) when the test ends."""
+        app = App(exe or self.exe, self.wine.env, args, server_list, cwd)
         self.addCleanup(self._end_app, app)
         if wait:
             self.auto.wait_window()
@@ -484,8 +501,8 @@ class WindowTest(unittest.TestCase):
         except AutoError:
             pass
 
-    def fake_server(self, **options):
-        server = FakeServer(self.addresses, self.work, **options)
+    def fake_server(self, port=123, **options):
+        server = FakeServer(self.addresses, self.work, port, **options)
         self.addCleanup(server.stop)
         return server
 

@@ -23,7 +23,6 @@ sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "gui"))
 import harness  # noqa: E402
 
 SERVER_OFFSET = 2.5
-ABOUT_TITLE = "             QUILLON v1.2"
 # Slack for counts that the platform itself may move by a little (a cached descriptor, a
 # helper thread); a leak per press shows as growth of the order of the number of presses.
 HANDLE_SLACK = 2
@@ -67,7 +66,7 @@ class WindowEndurance(harness.WindowTest):
         self.auto.click(harness.IDC_ABOUT)  # the window types the About text itself
         lines = self.pane()
         self.assertEqual(len(lines), 4, lines)
-        self.assertEqual(lines[0], ABOUT_TITLE)
+        self.assertEqual(lines[0], harness.about_title())
         self.assertEqual(lines[1], "")
         self.assertTrue(lines[2].startswith(" " * 12 + "Designed by "), lines)
         self.assertTrue(lines[3].startswith(" " * 23) and "@" in lines[3], lines)

@@ -89,8 +89,10 @@ TEST(SntpQuery, GoodAnswerGivesOffsetAndDelay) {
     EXPECT_DOUBLE_EQ(result.m_dClockOffset, offset);
 }
 
-TEST(SntpQuery, SilenceTimesOutAfterFiveSecondsWith10060) {
-    LoopbackServer server(Silence);
+// A server that never answers this request: 10060 once the five seconds from the send have
+// passed, the record untouched (no T4 either), and no socket left open.
+void ExpectNoAnswerFrom(Responder responder) {
+    LoopbackServer server(std::move(responder));
     platform::SetLastError(0);
     const int handlesBefore = OpenHandleCount();
     TimeClient client;
@@ -107,6 +109,10 @@ TEST(SntpQuery, SilenceTimesOutAfterFiveSecondsWith10060) {
     if (handlesBefore > 0) {
         EXPECT_EQ(OpenHandleCount(), handlesBefore) << "the socket was left open";
     }
+}
+
+TEST(SntpQuery, SilenceTimesOutAfterFiveSecondsWith10060) {
+    ExpectNoAnswerFrom(Silence);
 }
 
 TEST(SntpQuery, UnresolvableNameSendsNothing) {
@@ -199,17 +205,7 @@ TEST(SntpQuery, StrayDatagramsDoNotEndTheExchange) {
 }
 
 TEST(SntpQuery, StrayDatagramsAloneAreSilence) {
-    LoopbackServer server(StrayDatagrams);
-    TimeClient client;
-    SntpResult result = MarkedRecord();
-    const auto start = Clock::now();
-    EXPECT_FALSE(client.SntpQuery("127.0.0.1", &result, server.Port()));
-    const double waited = std::chrono::duration<double>(Clock::now() - start).count();
-    EXPECT_EQ(platform::LastError(), 10060u);
-    EXPECT_GE(waited, 4.5);
-    EXPECT_LE(waited, 6.5);
-    ExpectUntouchedExceptDestination(result);
-    EXPECT_EQ(result.m_tsDestination, NtpTimestamp::FromParts(4, 4)) << "no answer, no T4";
+    ExpectNoAnswerFrom(StrayDatagrams);
 }
 
 TEST(SntpQuery, OnlyTheFirstOfTwoAnswersIsRead) {

@@ -59,8 +59,9 @@ int OpenSockets() {
     return count;
 }
 
-// Samples the socket count until stopped; keeps the largest. (Sockets alone: a listing of
-// all descriptors races with the listing's own descriptor and can count one twice.)
+// Samples the socket count until stopped; keeps the largest. Sockets alone are what the
+// check is about; a count of all descriptors sampled under load now and then came out one
+// above what the process held.
 class DescriptorWatch {
 public:
     DescriptorWatch() : m_thread([this] { Watch(); }) {}

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # quillon-query --check against fake servers on 127.0.0.x and ::1, all on one free port:
-# a falseticker among agreeing servers, two against two, a Kiss-o'-Death, silent and
-# wrong-echo servers among answering ones, the JSON document, setting the clock, and the
+# a falseticker among agreeing servers, two against two, a Kiss-o'-Death, silent,
+# wrong-echo and other-port servers among answering ones, the JSON document, setting the clock, and the
 # monitoring-plugin exit statuses.
 #
 # Usage: check_servers.sh PATH/quillon-query[.exe]   (an .exe runs under Wine)
@@ -62,6 +62,7 @@ serve 127.0.0.54 --offset 30.25
 serve 127.0.0.55 --behaviour stratum0 --kiss RATE
 serve 127.0.0.56 --behaviour silent
 serve 127.0.0.57 --behaviour wrong-origin --offset 0.25
+serve 127.0.0.60 --behaviour other-port --offset 0.25
 serve 127.0.0.58 --offset 5
 serve 127.0.0.59 --offset 5
 agreeing=(127.0.0.51 127.0.0.52 ::1)
@@ -90,10 +91,11 @@ offset=$(sed -nE 's/^offset ([-+][0-9.]+) s .*3 of 4 answering servers agree$/\1
 check "combined offset ${offset:-?} within $near s of 0.25" within 0.25 "${offset:-99}" "$near"
 
 started=$(date +%s.%N)
-check_query json --json --timeout 2 "${agreeing[@]}" 127.0.0.54 127.0.0.55 127.0.0.56 127.0.0.57
+check_query json --json --timeout 2 "${agreeing[@]}" 127.0.0.54 127.0.0.55 127.0.0.56 127.0.0.57 \
+    127.0.0.60
 ended=$(date +%s.%N)
 check "json: exit 0" [ "$status" -eq 0 ]
-check "json: the silent and wrong-echo servers cost one time-out in all" \
+check "json: the silent, wrong-echo and other-port servers cost one time-out in all" \
     python3 -c 'import sys; t = float(sys.argv[2]) - float(sys.argv[1]); sys.exit(not 1.8 <= t <= 3.5)' \
     "$started" "$ended"
 check "json: document and fields" python3 - "$work/json" <<'PY'
@@ -107,7 +109,7 @@ fields = {"name", "address", "status", "kod", "offset", "delay", "stratum", "lea
 status = {s["name"]: s for s in doc["servers"]}
 assert all(fields <= set(s) for s in doc["servers"]), doc["servers"]
 assert [s["status"] for s in doc["servers"]] == \
-    ["ok", "ok", "ok", "falseticker", "kod", "no answer", "no answer"], doc["servers"]
+    ["ok", "ok", "ok", "falseticker", "kod"] + ["no answer"] * 3, doc["servers"]
 assert status["127.0.0.55"]["kod"] == "RATE" and status["127.0.0.55"]["offset"] is None
 assert status["::1"]["address"] == "::1" and status["::1"]["stratum"] == 2
 assert status["127.0.0.51"]["refid"] == "127.0.0.1" and status["127.0.0.51"]["leap"] == 0

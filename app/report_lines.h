@@ -9,6 +9,7 @@
 
 namespace report {
 
+// "retreive" is the program's own spelling: scripts and users match these lines as printed.
 inline constexpr char kRetrieved[] = "Time was successfully retreived";
 inline constexpr char kDestinationHeading[] = "CLIENT DESTINATION DATE:";
 inline constexpr char kOffsetHeading[] = "LOCAL CLOCK OFFSET:";

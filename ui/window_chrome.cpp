@@ -17,6 +17,7 @@ constexpr COLORREF kBlack = RGB(0, 0, 0);
 constexpr int kStandardDpi = 96;
 constexpr int kMinimumBitsPerPixel = 16;
 
+// The notes' wording ("STANARD", "less then") is the program's own, kept as users know it.
 constexpr char kFontScaleText[] =
     "Current Fonts Scale is not standard.\r\n"
     "(Standard scale of fonts is 96 dpi i.e. \x93small fonts\x94.)\r\n"

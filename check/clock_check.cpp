@@ -26,7 +26,7 @@ DWORD MillisecondsUntil(Clock::time_point when, Clock::time_point now) {
 void Exchange(const std::vector<std::unique_ptr<ServerProbe>>& probes) {
     std::vector<ServerProbe*> waiting;
     std::vector<SOCKET> sockets;
-    std::unique_ptr<bool[]> readable(new bool[probes.size()]);
+    const auto readable = std::make_unique<bool[]>(probes.size());
     for (;;) {
         const Clock::time_point now = Clock::now();
         waiting.clear();

@@ -34,20 +34,18 @@ ServerProbe::ServerProbe(std::string name, const CheckSettings& settings) : m_se
     m_report.name = std::move(name);
 }
 
-bool ServerProbe::Open() {
+void ServerProbe::Open() {
     platform::SocketAddress address;
     if (!platform::ResolveDatagramAddress(m_report.name.c_str(), m_settings.port, m_settings.family,
                                           &address)) {
         m_report.status = ServerStatus::kUnresolved;
         Stop(platform::LastError());
-        return false;
+        return;
     }
     m_report.address = platform::AddressText(address);
     if (!m_socket.CreateConnected(address)) {
         Stop(platform::LastError());
-        return false;
     }
-    return true;
 }
 
 bool ServerProbe::Finished() const {

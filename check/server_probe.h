@@ -23,8 +23,8 @@ public:
     ServerProbe& operator=(const ServerProbe&) = delete;
 
     // Resolves the name and connects a socket to it: from then on only datagrams from that
-    // address and port reach the probe. false when it cannot be asked at all.
-    bool Open();
+    // address and port reach the probe. A server that cannot be asked is finished at once.
+    void Open();
 
     bool Finished() const;
     SOCKET Socket() const { return m_socket.Handle(); }

@@ -3,10 +3,10 @@
 About presses, with the window's objects counted before and after.
 
 After a warm-up (first use of fonts, sockets and threads), with no worker running, the
-window's kernel handles, windows and threads (quillon-objects.exe, from Wine's system
-lists; its GDI and USER counts Wine does not keep) and the Wine process's descriptors are
-read; after the run, again with no worker running, none may have grown. Every press must
-leave exactly its own lines in the log pane, none of them broken.
+window's kernel handles, windows and threads (quillon-objects.exe reads them from Wine's
+system lists; Wine keeps no GDI or USER object counts) and the Wine process's descriptors
+are read; after the run, again with no worker running, none may have grown. Every press
+must leave exactly its own lines in the log pane, none of them broken.
 
 Usage: window_endurance.py [--retrieves N] [--abouts N]   (run through ctest)
 """

@@ -44,14 +44,15 @@ offset_bound() {  # offset_bound ROUND_TRIP SLACK
 }
 
 # The round trip from --verbose's T1..T4 (NTP seconds.fraction of 2^32), then the one printed.
+# Seconds are taken relative to T1's, so that awk's doubles keep every bit of the fractions.
 round_trip() {  # round_trip OUTPUT_FILE
-    python3 -c '
-import re, sys
-text = open(sys.argv[1]).read()
-stamps = re.findall(r"\((\d+)\.(\d+)\)$", text, re.M)
-t1, t2, t3, t4 = ((int(seconds) << 32) + int(fraction) for seconds, fraction in stamps)
-printed = re.search(r"^round-trip delay: (\S+) seconds$", text, re.M).group(1)
-print(f"{((t4 - t1) - (t3 - t2)) / 2**32:.6f} {printed}")' "$1"
+    awk '/^T[1-4] .*\([0-9]+\.[0-9]+\)$/ {
+             split(substr($NF, 2, length($NF) - 2), stamp, ".")
+             if (!n++) first = stamp[1]
+             t[n] = stamp[1] - first + stamp[2] / 4294967296
+         }
+         /^round-trip delay: / { printed = $3 }
+         END { if (n == 4) printf "%.6f %s\n", (t[4] - t[1]) - (t[3] - t[2]), printed }' "$1"
 }
 
 # A report as the window prints it: look-up line, five report lines, then the seven lines of

@@ -62,6 +62,16 @@ OFFSET_LINE = re.compile(r"^ {9}(-?\d+\.\d{6}) seconds$")
 APP_TIME_ZONE = "Asia/Kathmandu"
 # What Wine or a crashing program writes when something goes badly wrong.
 CRASH_TEXT = re.compile(r"unhandled|exception|page fault|crash|backtrace|assert", re.I)
+# The two legs of an exchange may differ by its whole round trip, so an offset may be off by
+# half of it; add 0.5 ms for T1 and T4, which the program rounds to whole milliseconds, and
+# 0.5 ms for the server's own stamps.
+STAMP_SLACK_S = 0.001
+# A loopback round trip takes well under a millisecond; a loaded machine has stretched one to
+# 39 ms under Wine. Far longer means a stamp taken at the wrong moment, not a slow path.
+MAX_ROUND_TRIP_S = 0.1
+# Under Wine each Windows thread is a thread of the process; an idle window program has
+# only its window thread, and each run adds its worker's.
+IDLE_THREADS = 1
 
 
 def about_title():
@@ -286,6 +296,10 @@ class AutoClient:
     def focus(self):
         return int(self.call("focus")[0])
 
+    def moving(self):
+        """Whether the window's thread runs the system's move loop (a drag)."""
+        return self.call("move-size")[0] == "1"
+
     def stop(self):
         try:
             self.process.stdin.close()
@@ -323,6 +337,18 @@ class App:
                                             env=dict(env, TZ=APP_TIME_ZONE),
                                             stdin=subprocess.DEVNULL,
                                             stdout=subprocess.DEVNULL, stderr=stderr)
+
+    def threads(self):
+        status = Path(f"/proc/{self.process.pid}/status").read_text()
+        return int(re.search(r"^Threads:\s+(\d+)$", status, re.M).group(1))
+
+    def wait_idle(self, timeout=10):
+        """Waits until every worker has ended: nothing but a click can type after that."""
+        deadline = time.monotonic() + timeout
+        while (threads := self.threads()) > IDLE_THREADS:
+            if time.monotonic() > deadline:
+                raise AssertionError(f"{threads} threads after {timeout} s")
+            time.sleep(0.005)
 
     def wait_exit(self, timeout):
         """The exit code, or None if the program still runs after `timeout` seconds."""
@@ -375,8 +401,10 @@ class FakeServer:
         for _ in range(5):
             self.address = address_pool.take()
             self.count_file = Path(work) / f"count-{self.address}"
+            self.exchange_log = Path(work) / f"exchanges-{self.address}"
             arguments = [sys.executable, str(FAKE_NTP_SERVER), "--address", self.address,
-                         "--port", str(port), "--count-file", str(self.count_file)]
+                         "--port", str(port), "--count-file", str(self.count_file),
+                         "--exchange-log", str(self.exchange_log)]
             for name, value in options.items():
                 arguments += [f"--{name.replace('_', '-')}", str(value)]
             self.process = subprocess.Popen(arguments, stdin=subprocess.DEVNULL,
@@ -392,6 +420,15 @@ class FakeServer:
     @property
     def requests(self):
         return int(self.count_file.read_text())
+
+    @property
+    def exchanges(self):
+        """(T1, T2, T3) of each answer on the host's clock: the client's transmit time and the
+        server's receive and transmit times."""
+        if not self.exchange_log.exists():
+            return []
+        return [tuple(map(float, line.split()))
+                for line in self.exchange_log.read_text().splitlines()]
 
     def stop(self):
         if self.process.poll() is None:
@@ -514,13 +551,24 @@ class WindowTest(unittest.TestCase):
     def screenshot(self):
         return Screenshot(self.wine.display, self.work)
 
+    def wait_for(self, probe, expected, timeout=5.0, message=None):
+        """Polls probe() until it returns `expected`; fails with the last value after
+        `timeout` seconds."""
+        deadline = time.monotonic() + timeout
+        while (value := probe()) != expected and time.monotonic() < deadline:
+            time.sleep(0.01)
+        self.assertEqual(value, expected, message)
+        return value
+
     # -- checks ---------------------------------------------------------------------------
     def pane(self):
         return pane_lines(self.auto.text(IDC_LOG))
 
-    def assert_report(self, lines, expected_offset, started, ended, tolerance=0.002):
+    def assert_report(self, lines, expected_offset, started, ended, tolerance=None,
+                      exchange=None):
         """The five report lines: texts, the arrival time in UTC between `started` and
-        `ended` (host clock), and the offset within `tolerance` of `expected_offset`."""
+        `ended` (host clock), and the offset within `tolerance` of `expected_offset`, or
+        with the fake server's `exchange` (T1, T2, T3), within what its round trip allows."""
         self.assertEqual(len(lines), 5, lines)
         self.assertEqual(lines[0], RETRIEVED)
         self.assertEqual(lines[1], DATE_HEADING)
@@ -533,7 +581,13 @@ class WindowTest(unittest.TestCase):
         self.assertLessEqual(arrival, ended + 0.01, f"arrival {lines[2]} after the run")
         offset = OFFSET_LINE.match(lines[4])
         self.assertIsNotNone(offset, f"offset line {lines[4]!r}")
-        self.assertAlmostEqual(float(offset.group(1)), expected_offset, delta=tolerance)
+        if exchange is not None:
+            t1, t2, t3 = exchange
+            round_trip = (arrival - t1) - (t3 - t2)
+            self.assertLess(round_trip, MAX_ROUND_TRIP_S, f"T1 {t1:.6f}, T4 {lines[2]}")
+            tolerance = round_trip / 2 + STAMP_SLACK_S
+        self.assertAlmostEqual(float(offset.group(1)), expected_offset, delta=tolerance,
+                               msg=f"allowed {tolerance * 1000:.3f} ms")
 
     def assert_no_crash_text(self, app):
         self.assertIsNone(CRASH_TEXT.search(app.stderr()), app.stderr())

@@ -30,8 +30,7 @@ class ClosingDuringARun(WindowTest):
         app = self.launch()
         self.auto.set_text(IDC_SERVER, silent.address)
         self.auto.click(IDC_RETRIEVE)
-        time.sleep(1.0)  # the request is out, the worker waits
-        self.assertEqual(silent.requests, 1)
+        self.wait_for(lambda: silent.requests, 1)  # the request is out, the worker waits
         self.close_and_time_exit(app, "wm")
 
     def test_close_while_the_worker_types(self):
@@ -46,7 +45,7 @@ class ClosingDuringARun(WindowTest):
         silent = self.fake_server(behaviour="silent")
         app = self.launch(silent.address, "Y")
         self.auto.wait_text(IDC_LOG, f"--- {silent.address} ---\r\n", 10000)
-        time.sleep(0.5)
+        self.wait_for(lambda: silent.requests, 1)
         self.close_and_time_exit(app, "wm")
 
 

@@ -3,7 +3,6 @@
 screen (clock, hover frames, drag by the body), and the ways the program ends."""
 
 import subprocess
-import time
 import unittest
 
 from harness import (IDC_ABOUT, IDC_ADJUST, IDC_BACKGROUND, IDC_LOG, IDC_RETRIEVE,
@@ -71,48 +70,48 @@ class WindowAsItOpens(WindowTest):
 
         client = (screen_x, screen_y, width, height)
         with self.subTest("screenshot: a green clock that ticks in the clock panel"):
-            time.sleep(1.2)  # the clock is drawn on the first timer tick
-            first = self.screenshot()
-            first.save_crop(client, self.artifacts / "quillon.png")
             # The clock text is centred at y = H / 5 - 2 in the black panel under the title.
             clock_box = (screen_x + 20, screen_y + height // 5 - 6, width - 40, 34)
+
+            def green_pixels():
+                return sum(is_clock_green(p) for row in self.screenshot().pixels(clock_box)
+                           for p in row)
+
+            # Drawn on the first tick of the 1 s timer.
+            self.wait_for(lambda: green_pixels() > 100, True,
+                          message="no green digits in the clock panel")
+            first = self.screenshot()
+            first.save_crop(client, self.artifacts / "quillon.png")
             before = first.pixels(clock_box)
-            green = sum(is_clock_green(p) for row in before for p in row)
-            self.assertGreater(green, 100, "no green digits in the clock panel")
-            time.sleep(1.1)
-            after = self.screenshot().pixels(clock_box)
-            self.assertNotEqual(before, after, "the clock did not change in a second")
+            self.wait_for(lambda: self.screenshot().pixels(clock_box) != before, True,
+                          timeout=3, message="the clock did not change on its next tick")
 
         with self.subTest("hover frame under a resting pointer, normal frame after leaving"):
             x, y, w, h = auto.control_rect(IDC_ADJUST)
             button_box = (screen_x + x, screen_y + y, w, h)
             normal = self.screenshot().pixels(button_box)
             self.xdotool("mousemove", screen_x + x + w // 2, screen_y + y + h // 2)
-            time.sleep(0.5)
-            hover = self.screenshot().pixels(button_box)
-            self.assertNotEqual(hover, normal, "no hover frame")
+            self.wait_for(lambda: self.screenshot().pixels(button_box) != normal, True,
+                          message="no hover frame")
             self.xdotool("mousemove", screen_x + width // 2, screen_y + 20)
-            time.sleep(0.5)
-            self.assertEqual(self.screenshot().pixels(button_box), normal,
-                             "hover frame stayed after the pointer left")
+            self.wait_for(lambda: self.screenshot().pixels(button_box) == normal, True,
+                          message="hover frame stayed after the pointer left")
 
         with self.subTest("clicking into the log pane hands the focus to Retrieve"):
             x, y, w, h = auto.control_rect(IDC_LOG)
             self.xdotool("mousemove", screen_x + x + w // 2, screen_y + y + h // 2,
                          "click", "1")
-            time.sleep(0.3)
-            self.assertEqual(auto.focus(), IDC_RETRIEVE)
+            self.wait_for(auto.focus, IDC_RETRIEVE)
 
         with self.subTest("dragging the body moves the window"):
             _, _, left, top = auto.client_rect()
             self.xdotool("mousemove", screen_x + 8, screen_y + height // 2, "mousedown", "1")
-            time.sleep(0.2)
+            self.wait_for(auto.moving, True, message="the press started no drag")
             self.xdotool("mousemove", "--sync", screen_x + 8 + 60, screen_y + height // 2 + 40)
-            time.sleep(0.2)
+            self.wait_for(lambda: auto.client_rect()[2:], (left + 60, top + 40))
             self.xdotool("mouseup", "1")
-            time.sleep(0.3)
-            _, _, moved_left, moved_top = auto.client_rect()
-            self.assertEqual((moved_left - left, moved_top - top), (60, 40))
+            self.wait_for(auto.moving, False, message="the drag did not end with the release")
+            self.assertEqual(auto.client_rect()[2:], (left + 60, top + 40))
 
         with self.subTest("Cancel ends the program"):
             auto.click(IDCANCEL)

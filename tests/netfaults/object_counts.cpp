@@ -1,9 +1,12 @@
-// quillon-objects: counts another process's kernel handles and windows, for the window
-// endurance test. Under Wine GetGuiResources and GetProcessHandleCount answer 0 for every
-// process, while the system handle list and the window list are kept exactly.
+// quillon-objects: counts another process's kernel handles, windows and threads, for the
+// window endurance test. Under Wine GetGuiResources and GetProcessHandleCount answer 0 for
+// every process, while the system handle list, the window list and the thread list are kept
+// exactly.
 //
-//   quillon-objects PID   ->   "handles N windows M"
+//   quillon-objects PID   ->   "handles N windows M threads T"
 #include <windows.h>
+// (needs windows.h first)
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -77,6 +80,21 @@ BOOL CALLBACK CountTopLevel(HWND window, LPARAM context) {
     return TRUE;
 }
 
+long CountThreads(DWORD pid) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    long count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        count += entry.th32OwnerProcessID == pid ? 1 : 0;
+    }
+    CloseHandle(snapshot);
+    return count;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,6 +105,7 @@ int main(int argc, char** argv) {
     const DWORD pid = static_cast<DWORD>(std::strtoul(argv[1], nullptr, 10));
     WindowCount windows{pid, 0};
     EnumWindows(CountTopLevel, reinterpret_cast<LPARAM>(&windows));
-    std::printf("handles %ld windows %ld\n", CountHandles(pid), windows.count);
+    std::printf("handles %ld windows %ld threads %ld\n", CountHandles(pid), windows.count,
+                CountThreads(pid));
     return 0;
 }

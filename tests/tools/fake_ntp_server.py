@@ -20,7 +20,10 @@ the originate field echoes the request's transmit field, as a real server does.
   long            a good answer padded to --length bytes (as if authenticated)
 
 Prints "ready ADDRESS PORT" once bound; --pidfile and --count-file (number of requests
-received so far) let a test check what reached the server. Ends on SIGTERM or SIGINT.
+received so far) let a test check what reached the server. With --exchange-log FILE it
+appends, per answer and before sending it, "T1 T2 T3": the request's transmit time and the
+server's receive and transmit times on the host's clock (Unix seconds), so that a test can
+bound a client's offset by the exchange's own round trip. Ends on SIGTERM or SIGINT.
 """
 
 import argparse
@@ -45,6 +48,11 @@ def to_ntp(unix_seconds):
     return struct.pack("!II", (whole + NTP_UNIX_EPOCH_DIFFERENCE) & 0xFFFFFFFF, fraction)
 
 
+def from_ntp(data):
+    seconds, fraction = struct.unpack("!II", data)
+    return seconds - NTP_UNIX_EPOCH_DIFFERENCE + fraction / 2**32
+
+
 class FakeServer:
     def __init__(self, options):
         self.options = options
@@ -67,6 +75,12 @@ class FakeServer:
             with open(temporary, "w") as out:
                 out.write(f"{self.count}\n")
             os.replace(temporary, self.options.count_file)
+
+    def record_exchange(self, request, t2, t3):
+        if self.options.exchange_log and len(request) >= 48:
+            offset = self.options.offset
+            with open(self.options.exchange_log, "a") as out:
+                out.write(f"{from_ntp(request[40:48]):.7f} {t2 - offset:.7f} {t3 - offset:.7f}\n")
 
     def answer(self, request, t2, t3):
         behaviour = self.options.behaviour
@@ -109,6 +123,7 @@ class FakeServer:
                 time.sleep(self.options.hold_ms / 1000)
             t3 = self.clock()
             packet = self.answer(request, t2, t3)
+            self.record_exchange(request, t2, t3)
             sender = self.other or self.sock
             sender.sendto(packet, client)
             if self.options.behaviour == "twice":
@@ -130,6 +145,7 @@ def parse_arguments(argv):
     parser.add_argument("--kiss", default="RATE", help="kiss code for 'stratum0'")
     parser.add_argument("--pidfile")
     parser.add_argument("--count-file")
+    parser.add_argument("--exchange-log")
     return parser.parse_args(argv)
 
 

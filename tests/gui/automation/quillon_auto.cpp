@@ -484,16 +484,25 @@ void Dialogs(const Arguments&) {
         0);
 }
 
-// The id of the control holding the keyboard focus in the window's thread (0 for none).
-void Focus(const Arguments&) {
-    HWND dialog = FindDialog();
+GUITHREADINFO WindowThreadInfo() {
     GUITHREADINFO info{};
     info.cbSize = sizeof info;
-    if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info)) {
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(FindDialog(), nullptr), &info)) {
         Fail("GetGUIThreadInfo failed");
     }
+    return info;
+}
+
+// The id of the control holding the keyboard focus in the window's thread (0 for none).
+void Focus(const Arguments&) {
+    GUITHREADINFO info = WindowThreadInfo();
     int id = info.hwndFocus == nullptr ? 0 : GetDlgCtrlID(info.hwndFocus);
     std::printf("%d\n", id);
+}
+
+// 1 while the window's thread runs the system's move loop (a drag under way), else 0.
+void MoveSize(const Arguments&) {
+    std::printf("%d\n", (WindowThreadInfo().flags & GUI_INMOVESIZE) != 0 ? 1 : 0);
 }
 
 void Pid(const Arguments&) {
@@ -532,6 +541,7 @@ const CommandEntry kCommands[] = {
     {"close-messagebox", CloseMessageBox, "CAPTION"},
     {"dialogs", Dialogs, ""},
     {"focus", Focus, ""},
+    {"move-size", MoveSize, " -> 1 during a drag"},
     {"pid", Pid, ""},
 };
 

@@ -3,6 +3,7 @@
 #include "winui/worker_thread.h"
 
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <atomic>
@@ -67,6 +68,20 @@ TEST(WorkerThread, RunsAtTheRequestedPriority) {
     ::CloseHandle(run.release);
 }
 
+// Threads of this process (Wine keeps the system's thread list).
+int ThreadCount() {
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    int count = 0;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = ::Thread32First(snapshot, &entry); more;
+         more = ::Thread32Next(snapshot, &entry)) {
+        count += entry.th32OwnerProcessID == ::GetCurrentProcessId() ? 1 : 0;
+    }
+    ::CloseHandle(snapshot);
+    return count;
+}
+
 // How high the handle table reaches: the largest value among a batch of new handles.
 // Freed slots are reused first, so it only climbs while handles leak. (GetProcessHandleCount
 // is a stub under Wine.)
@@ -87,6 +102,8 @@ TEST(WorkerThread, ManySelfDeletingWorkersInARow) {
     // Each worker frees itself and closes its own handle: a double free crashes here, and a
     // handle left open per run makes the handle table climb by one slot per run.
     constexpr int kRuns = 200;
+    const int threadsBefore = ThreadCount();
+    ASSERT_GE(threadsBefore, 1) << "threads cannot be counted here";
     const uintptr_t before = HandleHighWater();
     for (int i = 0; i < kRuns; ++i) {
         std::atomic<winui::WorkerThread*> marker{nullptr};
@@ -99,7 +116,13 @@ TEST(WorkerThread, ManySelfDeletingWorkersInARow) {
         WaitUntilCleared(marker);
         ::CloseHandle(run.release);
     }
-    ::Sleep(200);  // the last workers close their own handles after clearing the marker
+    // The last workers close their own handles after clearing the marker: count once they
+    // have ended.
+    const DWORD deadline = ::GetTickCount() + 5000;
+    while (ThreadCount() > threadsBefore) {
+        ASSERT_LT(::GetTickCount(), deadline) << "workers did not end";
+        ::Sleep(1);
+    }
     const uintptr_t after = HandleHighWater();
     // Handle values step by 4; allow a few slots taken by the runtime meanwhile.
     EXPECT_LT(after, before + 4 * (kRuns / 10));

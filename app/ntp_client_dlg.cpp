@@ -137,9 +137,11 @@ void CNtpClientDlg::FillServerBox() {
             bytes += entry.size() + 1;
         }
         m_cbServer.InitStorage(static_cast<int>(entries.size()), bytes);
+        m_cbServer.SetRedraw(FALSE);
         for (const std::string& entry : entries) {
             m_cbServer.AddString(entry);
         }
+        m_cbServer.SetRedraw(TRUE);
     }
     if (m_cbServer.GetCount() < 1) {
         m_cbServer.AddString(kDefaultServer);

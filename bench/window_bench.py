@@ -73,7 +73,7 @@ def exe_sizes(exe, work):
     return size, stripped
 
 
-# 100 MB of url\time.txt: the program reads only its first 10,000 lines.
+# 100 MB of url\time.txt: the program reads only its first 1,000 lines.
 HUGE_LIST = b"".join(b"server-%07d.example.org\n" % i for i in range(4 * 2**20))[:100 * 2**20]
 
 

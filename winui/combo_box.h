@@ -21,6 +21,11 @@ public:
         ::SendMessageA(Hwnd(), CB_INITSTORAGE, static_cast<WPARAM>(count),
                        static_cast<LPARAM>(bytes));
     }
+    // Stops (FALSE) or restarts (TRUE) the box's repainting and scroll-bar upkeep, which
+    // otherwise runs for every entry added.
+    void SetRedraw(BOOL redraw) const {
+        ::SendMessageA(Hwnd(), WM_SETREDRAW, static_cast<WPARAM>(redraw), 0);
+    }
     int GetCount() const { return static_cast<int>(::SendMessageA(Hwnd(), CB_GETCOUNT, 0, 0)); }
     int SetCurSel(int index) const {
         return static_cast<int>(

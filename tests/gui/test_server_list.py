@@ -66,7 +66,7 @@ class ServerList(WindowTest):
         self.assert_ends(app)
 
     def test_a_huge_list_is_read_only_as_far_as_anyone_types(self):
-        # 100 MB of names: only the first 10,000 lines are read, and the window opens
+        # 100 MB of names: only the first 1,000 lines are read, and the window opens
         # within seconds instead of minutes.
         line = b"server-%07d.example.org\n"
         names = b"".join(line % i for i in range(10000))
@@ -77,9 +77,9 @@ class ServerList(WindowTest):
         opened = time.monotonic() - started
         count, selected, items = self.auto.combo_list()
         print(f"window open after {opened:.2f} s with 100 MB of url\\time.txt")
-        self.assertEqual((count, selected), (10000, 0))
+        self.assertEqual((count, selected), (1000, 0))
         self.assertEqual((items[0], items[-1]), ("server-0000000.example.org",
-                                                 "server-0009999.example.org"))
+                                                 "server-0000999.example.org"))
         self.auto.click(IDCANCEL)
         self.assert_ends(app)
 

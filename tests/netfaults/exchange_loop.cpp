@@ -26,37 +26,33 @@
 
 namespace {
 
-// Entries of /proc/self/fd, less the one the listing itself holds open.
-int OpenDescriptors() {
+// Entries of /proc/self/fd (. and .. aside) for which counts(name) holds.
+template <typename Counts>
+int CountDescriptors(Counts counts) {
     DIR* folder = opendir("/proc/self/fd");
     if (folder == nullptr) {
         return -1;
     }
     int count = 0;
     while (const dirent* entry = readdir(folder)) {
-        count += entry->d_name[0] != '.' ? 1 : 0;
-    }
-    closedir(folder);
-    return count - 1;
-}
-
-// Sockets among this process's descriptors.
-int OpenSockets() {
-    DIR* folder = opendir("/proc/self/fd");
-    if (folder == nullptr) {
-        return -1;
-    }
-    int count = 0;
-    while (const dirent* entry = readdir(folder)) {
-        char target[64] = {};
-        const std::string link = std::string("/proc/self/fd/") + entry->d_name;
-        if (readlink(link.c_str(), target, sizeof target - 1) > 0 &&
-            std::strncmp(target, "socket:", 7) == 0) {
-            ++count;
-        }
+        count += entry->d_name[0] != '.' && counts(entry->d_name) ? 1 : 0;
     }
     closedir(folder);
     return count;
+}
+
+// All descriptors, less the one the listing itself holds open.
+int OpenDescriptors() {
+    return CountDescriptors([](const char*) { return true; }) - 1;
+}
+
+int OpenSockets() {
+    return CountDescriptors([](const char* name) {
+        char target[64] = {};
+        const std::string link = std::string("/proc/self/fd/") + name;
+        return readlink(link.c_str(), target, sizeof target - 1) > 0 &&
+               std::strncmp(target, "socket:", 7) == 0;
+    });
 }
 
 // Samples the socket count until stopped; keeps the largest. Sockets alone are what the

@@ -6,21 +6,13 @@
 
 #include "check/clock_selection.h"
 #include "check/server_probe.h"
+#include "net/deadline.h"
 #include "platform/platform.h"
 
 namespace check {
 namespace {
 
 using Clock = ServerProbe::Clock;
-
-// Whole milliseconds until when, rounded up so that a wait never ends early.
-DWORD MillisecondsUntil(Clock::time_point when, Clock::time_point now) {
-    if (when <= now) {
-        return 0;
-    }
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - now).count();
-    return static_cast<DWORD>(std::min<long long>(left, 60 * 60 * 1000));
-}
 
 // Asks every opened probe until all are finished: one wait over all their sockets.
 void Exchange(const std::vector<std::unique_ptr<ServerProbe>>& probes) {
@@ -45,7 +37,7 @@ void Exchange(const std::vector<std::unique_ptr<ServerProbe>>& probes) {
         }
         const int ready =
             platform::SocketsWaitReadable(sockets.data(), static_cast<int>(sockets.size()),
-                                          readable.get(), MillisecondsUntil(next, Clock::now()));
+                                          readable.get(), MillisecondsUntil(next));
         if (ready == SOCKET_ERROR) {
             return;  // the wait itself broke: what has come in so far is the result
         }

@@ -4,12 +4,11 @@
 #include <cstring>
 #include <memory>
 
+#include "net/deadline.h"
 #include "net/sntp_packet.h"
 #include "net/udp_socket.h"
 
 namespace {
-
-using Deadline = std::chrono::steady_clock::time_point;
 
 // Closing the socket may overwrite the last-error code; keep the reason of the failure.
 BOOL FailKeepingReason(std::unique_ptr<UdpSocket>* socket) {
@@ -17,15 +16,6 @@ BOOL FailKeepingReason(std::unique_ptr<UdpSocket>* socket) {
     socket->reset();
     platform::SetLastError(reason);
     return FALSE;
-}
-
-// Whole milliseconds left until the deadline, rounded up so that a wait never ends early.
-DWORD MillisecondsUntil(Deadline deadline) {
-    const auto left = deadline - std::chrono::steady_clock::now();
-    if (left <= Deadline::duration::zero()) {
-        return 0;
-    }
-    return static_cast<DWORD>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
 }
 
 enum class Awaited { kAnswer, kSilence, kReceiveFailed };

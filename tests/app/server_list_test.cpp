@@ -127,6 +127,15 @@ TEST_F(ServerListFile, LinesBeyondTheBoundAreNotRead) {
     Entries entries;
     ASSERT_TRUE(ReadServerList(Write("time.txt", bytes), &entries));
     EXPECT_EQ(entries.size(), kServerListMaxLines / 2);
+
+    // The bound itself: every line up to it is read, the next one is not.
+    std::string names;
+    for (std::size_t i = 1; i <= kServerListMaxLines + 1; ++i) {
+        names += "n" + std::to_string(i) + "\n";
+    }
+    ASSERT_TRUE(ReadServerList(Write("names.txt", names), &entries));
+    EXPECT_EQ(entries.size(), kServerListMaxLines);
+    EXPECT_EQ(entries.back(), "n" + std::to_string(kServerListMaxLines));
 }
 
 #ifndef _WIN32

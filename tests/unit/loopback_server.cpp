@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -30,20 +31,22 @@ void CloseSocket(std::intptr_t s) {
 
 }  // namespace
 
-LoopbackServer::LoopbackServer(Responder responder) : m_responder(std::move(responder)) {
+LoopbackServer::LoopbackServer(Responder responder, const char* address, int port)
+    : m_responder(std::move(responder)) {
     m_socket = static_cast<std::intptr_t>(socket(AF_INET, SOCK_DGRAM, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    if (bind(static_cast<decltype(socket(0, 0, 0))>(m_socket),
-             reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        throw std::runtime_error("cannot bind a loopback port");
+    sockaddr_in bound{};
+    bound.sin_family = AF_INET;
+    bound.sin_addr.s_addr = inet_addr(address);
+    bound.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (bind(static_cast<decltype(socket(0, 0, 0))>(m_socket), reinterpret_cast<sockaddr*>(&bound),
+             sizeof bound) != 0) {
+        CloseSocket(m_socket);
+        throw std::runtime_error(std::string("cannot bind ") + address);
     }
-    socklen_t length = sizeof address;
+    socklen_t length = sizeof bound;
     getsockname(static_cast<decltype(socket(0, 0, 0))>(m_socket),
-                reinterpret_cast<sockaddr*>(&address), &length);
-    m_port = ntohs(address.sin_port);
+                reinterpret_cast<sockaddr*>(&bound), &length);
+    m_port = ntohs(bound.sin_port);
     m_thread = std::thread([this] { Serve(); });
 }
 

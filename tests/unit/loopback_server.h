@@ -1,5 +1,6 @@
-// A datagram server on an ephemeral loopback port, run on its own thread, that answers each
-// request with whatever the test's responder returns (nothing for silence).
+// A datagram server on a loopback address (127.0.0.1 and an ephemeral port unless told
+// otherwise), run on its own thread, that answers each request with whatever the test's
+// responder returns (nothing for silence).
 #pragma once
 
 #include <atomic>
@@ -15,7 +16,8 @@ using Responder = std::function<std::vector<Datagram>(const Datagram& request)>;
 
 class LoopbackServer {
 public:
-    explicit LoopbackServer(Responder responder);
+    // address: a dotted 127.x.y.z; port 0 for an ephemeral one. Throws when it cannot bind.
+    explicit LoopbackServer(Responder responder, const char* address = "127.0.0.1", int port = 0);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;

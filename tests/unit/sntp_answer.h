@@ -12,6 +12,8 @@ struct AnswerFields {
     std::uint8_t version = 3;
     std::uint8_t mode = 4;
     std::uint8_t stratum = 2;
+    double rootDelay = 0.0;  // seconds, written in NTP's 16.16 short format
+    double rootDispersion = 0.0;
     NtpTimestamp receive;
     NtpTimestamp transmit;
 };

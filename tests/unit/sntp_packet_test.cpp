@@ -86,6 +86,35 @@ TEST(SntpAnswerCheck, RejectsAnswersThatMustNotSetAClock) {
     EXPECT_EQ(Check(stratum16), AnswerCheck::kBadStratum);
 }
 
+// Whether a datagram answers the request at all, and whether it is a Kiss-o'-Death, are
+// judged on the bytes that came in, whatever else the buffer holds.
+TEST(SntpAnswerCheck, EchoAndKissOfDeathNeedTheirWholeFields) {
+    struct Row {
+        const char* name;
+        std::uint8_t firstByte;
+        std::uint8_t stratum;
+        int length;
+        bool echoes;
+        bool kiss;
+    };
+    const Row rows[] = {
+        {"whole answer", 0x1C, 2, 48, true, false},
+        {"up to the end of the echo", 0x1C, 2, 32, true, false},
+        {"cut inside the echo", 0x1C, 2, 31, false, false},
+        {"Kiss-o'-Death", 0x1C, 0, 48, true, true},
+        {"Kiss-o'-Death cut short", 0x1C, 0, 47, true, false},
+        {"stratum 0 in client mode", 0x1B, 0, 48, true, false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        std::vector<std::uint8_t> answer = GoodAnswer();
+        answer[0] = row.firstByte;
+        answer[1] = row.stratum;
+        EXPECT_EQ(sntp::EchoesRequest(answer.data(), row.length, kSent), row.echoes);
+        EXPECT_EQ(sntp::IsKissOfDeath(answer.data(), row.length), row.kiss);
+    }
+}
+
 SntpResult Reduce(double t1, double t2, double t3, double t4) {
     const NtpTimestamp base = NtpTimestamp::FromParts(3900000000u, 0);
     SntpResult result;

@@ -91,8 +91,8 @@ TEST(SntpAnswerCheck, RejectsAnswersThatMustNotSetAClock) {
 TEST(SntpAnswerCheck, EchoAndKissOfDeathNeedTheirWholeFields) {
     struct Row {
         const char* name;
-        std::uint8_t firstByte;
-        std::uint8_t stratum;
+        int firstByte;
+        int stratum;
         int length;
         bool echoes;
         bool kiss;
@@ -108,8 +108,8 @@ TEST(SntpAnswerCheck, EchoAndKissOfDeathNeedTheirWholeFields) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         std::vector<std::uint8_t> answer = GoodAnswer();
-        answer[0] = row.firstByte;
-        answer[1] = row.stratum;
+        answer[0] = static_cast<std::uint8_t>(row.firstByte);
+        answer[1] = static_cast<std::uint8_t>(row.stratum);
         EXPECT_EQ(sntp::EchoesRequest(answer.data(), row.length, kSent), row.echoes);
         EXPECT_EQ(sntp::IsKissOfDeath(answer.data(), row.length), row.kiss);
     }

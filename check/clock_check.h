@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "net/sntp_packet.h"
@@ -20,11 +21,34 @@ struct CheckSettings {
     int port = 123;
     platform::AddressFamily family = platform::AddressFamily::kAny;
     double toleranceSeconds = 0.1;  // added to every error bound for the agreement
+    // An answer whose root distance (root delay / 2 + root dispersion) is larger says its
+    // server does not know the time well enough to take part (ntpd's default limit).
+    double maxDistanceSeconds = 1.5;
+    // Servers that must agree for a valid result; 0: a strict majority of those asked.
+    int minAgree = 0;
 };
 
-enum class ServerStatus { kOk, kFalseticker, kNoAnswer, kRejected, kKissOfDeath, kUnresolved };
+// A server as named on the command line: one server, or a pool whose name stands for
+// several (up to kPoolAddresses of them are asked).
+struct NamedServer {
+    NamedServer(const char* serverName) : name(serverName) {}  // NOLINT: a name is a server
+    NamedServer(std::string serverName, bool isPool = false)   // NOLINT: likewise
+        : name(std::move(serverName)), pool(isPool) {}
+    std::string name;
+    bool pool = false;
+};
 
-// "ok", "falseticker", "no answer", "rejected", "kod", "unresolved".
+enum class ServerStatus {
+    kOk,
+    kFalseticker,
+    kNoAnswer,
+    kRejected,
+    kKissOfDeath,
+    kUnresolved,
+    kDuplicate,  // its address was asked for another entry, which votes for it
+};
+
+// "ok", "falseticker", "no answer", "rejected", "kod", "unresolved", "duplicate".
 const char* StatusName(ServerStatus status);
 
 // The sample of a server with the smallest round-trip delay.
@@ -46,19 +70,27 @@ struct ServerReport {
     double errorBound = 0.0;
     sntp::AnswerCheck rejection = sntp::AnswerCheck::kAccepted;  // of the last rejected answer
     DWORD error = 0;  // resolver or socket code of an unresolved or failed server
+    // For people: why the last answer was rejected, or why a look-up failed; may be empty.
+    std::string reason;
+    std::string duplicateOf;  // the name of the entry asked for a duplicate
 };
 
 struct CheckResult {
-    std::vector<ServerReport> servers;
-    int answered = 0;  // servers with a usable sample
-    int agree = 0;     // survivors of the selection
-    // The survivors are a strict majority of the servers that answered.
+    std::vector<ServerReport> servers;  // as named
+    int asked = 0;                      // distinct servers asked, whatever became of them
+    int answered = 0;                   // servers with a usable sample
+    int agree = 0;                      // survivors of the selection
+    int minAgree = 0;       // survivors needed, --min-agree or a strict majority of those asked
+    bool majority = false;  // the survivors are a strict majority of those that answered
+    // A majority, and at least minAgree servers agree.
     bool valid = false;
     double offset = 0.0;      // median of the survivors' offsets
     double errorBound = 0.0;  // largest survivor error bound
 };
 
-CheckResult RunClockCheck(const std::vector<std::string>& servers, const CheckSettings& settings);
+// Looks every name up at once (within one time-out), asks each distinct address once, and
+// selects.
+CheckResult RunClockCheck(const std::vector<NamedServer>& servers, const CheckSettings& settings);
 
 enum class SetKind { kNotRequested, kDone, kRefused, kFailed };
 // "not requested", "done", "refused", "failed".
@@ -76,7 +108,8 @@ SetOutcome SetClockFromCheck(const CheckResult& result, bool limitStep, double m
                              TimeClient* client);
 
 // The reference id as people read it: the kiss or source code ("RATE", "GPS") of stratum 0
-// and 1, a dotted address above.
+// and 1 (its bytes up to the first zero, as the server sent them: printing them is the
+// printer's care), a dotted address above.
 std::string ReferenceIdText(const sntp::ServerHeader& header);
 
 }  // namespace check

@@ -1,6 +1,7 @@
 #include "check/server_probe.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "net/sntp_packet.h"
@@ -28,20 +29,33 @@ BOOL DrawNonce(NtpTimestamp* nonce) {
     return TRUE;
 }
 
+const char* RejectionText(sntp::AnswerCheck check) {
+    switch (check) {
+        case sntp::AnswerCheck::kAccepted:
+            break;
+        case sntp::AnswerCheck::kTooShort:
+            return "shorter than 48 bytes";
+        case sntp::AnswerCheck::kNotServerMode:
+            return "not in server mode";
+        case sntp::AnswerCheck::kBogusOrigin:
+            return "does not echo the request";
+        case sntp::AnswerCheck::kZeroTransmit:
+            return "zero transmit time";
+        case sntp::AnswerCheck::kUnsynchronised:
+            return "the server is unsynchronised (leap indicator 3)";
+        case sntp::AnswerCheck::kBadStratum:
+            return "stratum above 15";
+    }
+    return "";
+}
+
 }  // namespace
 
 ServerProbe::ServerProbe(std::string name, const CheckSettings& settings) : m_settings(settings) {
     m_report.name = std::move(name);
 }
 
-void ServerProbe::Open() {
-    platform::SocketAddress address;
-    if (!platform::ResolveDatagramAddress(m_report.name.c_str(), m_settings.port, m_settings.family,
-                                          &address)) {
-        m_report.status = ServerStatus::kUnresolved;
-        Stop(platform::LastError());
-        return;
-    }
+void ServerProbe::Open(const platform::SocketAddress& address) {
     m_report.address = platform::AddressText(address);
     if (!m_socket.CreateConnected(address)) {
         Stop(platform::LastError());
@@ -68,11 +82,11 @@ void ServerProbe::Tick(Clock::time_point now) {
                                     [now](const Request& r) { return r.expires <= now; }),
                      m_inFlight.end());
     if (!m_bStopped && m_nSent < m_settings.samples && now >= m_nextSend) {
-        SendRequest(now);
+        SendRequest();
     }
 }
 
-void ServerProbe::SendRequest(Clock::time_point now) {
+void ServerProbe::SendRequest() {
     Request request;
     if (!DrawNonce(&request.nonce)) {
         Stop(platform::LastError());
@@ -86,11 +100,14 @@ void ServerProbe::SendRequest(Clock::time_point now) {
         Stop(platform::LastError());
         return;
     }
-    request.expires = Clock::now() + Seconds(m_settings.timeoutSeconds);
+    // The next request is planned from this one's sending, not from when it was due: after
+    // a pause (a suspended machine, a stopped process) the rest must not go out at once,
+    // which servers take for abuse.
+    const Clock::time_point sentAt = Clock::now();
+    request.expires = sentAt + Seconds(m_settings.timeoutSeconds);
     m_inFlight.push_back(request);
     ++m_nSent;
-    // Measured from when the request was due, so a slow loop does not stretch the series.
-    m_nextSend = (m_nSent == 1 ? now : m_nextSend) + Seconds(m_settings.intervalSeconds);
+    m_nextSend = sentAt + Seconds(m_settings.intervalSeconds);
 }
 
 void ServerProbe::Stop(DWORD error) {
@@ -135,10 +152,27 @@ void ServerProbe::Receive(const NtpTimestamp& ready) {
     }
     const sntp::AnswerCheck check = sntp::CheckAnswer(answer, length, request.nonce);
     if (check != sntp::AnswerCheck::kAccepted) {
-        m_report.rejection = check;
+        Reject(check, RejectionText(check));
+        return;
+    }
+    // A server this far from its reference gets an error bound wide enough to agree with
+    // anything: it would always side with the majority, or make one.
+    const sntp::ServerHeader header = sntp::ReadServerHeader(answer);
+    const double distance = header.rootDelay / 2 + header.rootDispersion;
+    if (distance > m_settings.maxDistanceSeconds) {
+        char reason[96];
+        std::snprintf(reason, sizeof reason, "root distance %.6f s above the limit %.6f s",
+                      distance, m_settings.maxDistanceSeconds);
+        Reject(sntp::AnswerCheck::kAccepted, reason);
         return;
     }
     TakeSample(answer, request, arrival);
+}
+
+void ServerProbe::Reject(sntp::AnswerCheck check, std::string reason) {
+    m_bRejected = true;
+    m_report.rejection = check;
+    m_report.reason = std::move(reason);
 }
 
 void ServerProbe::TakeSample(const std::uint8_t* answer, const Request& request,
@@ -169,7 +203,8 @@ ServerReport ServerProbe::Report() const {
         report.status = ServerStatus::kKissOfDeath;
     } else if (report.measured) {
         report.status = ServerStatus::kOk;
-    } else if (report.rejection != sntp::AnswerCheck::kAccepted) {
+        report.reason.clear();  // an answer it gave was believed
+    } else if (m_bRejected) {
         report.status = ServerStatus::kRejected;
     } else {
         report.status = ServerStatus::kNoAnswer;

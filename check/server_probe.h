@@ -22,9 +22,9 @@ public:
     ServerProbe(const ServerProbe&) = delete;
     ServerProbe& operator=(const ServerProbe&) = delete;
 
-    // Resolves the name and connects a socket to it: from then on only datagrams from that
+    // Connects a socket to the server's address: from then on only datagrams from that
     // address and port reach the probe. A server that cannot be asked is finished at once.
-    void Open();
+    void Open(const platform::SocketAddress& address);
 
     bool Finished() const;
     SOCKET Socket() const { return m_socket.Handle(); }
@@ -45,8 +45,9 @@ private:
         Clock::time_point expires;
     };
 
-    void SendRequest(Clock::time_point now);
+    void SendRequest();
     void Stop(DWORD error);
+    void Reject(sntp::AnswerCheck check, std::string reason);
     void TakeSample(const std::uint8_t* answer, const Request& request,
                     const NtpTimestamp& arrival);
 
@@ -55,6 +56,7 @@ private:
     UdpSocket m_socket;
     bool m_bStopped = false;  // a Kiss-o'-Death or a socket error: ask no more
     bool m_bKissed = false;
+    bool m_bRejected = false;  // some answer was not believed
     int m_nSent = 0;
     Clock::time_point m_nextSend{};
     std::vector<Request> m_inFlight;

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #endif
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/dual_stack.h"
@@ -50,26 +51,57 @@ DWORD ResolverCode(int rc) {
 
 }  // namespace
 
-BOOL ResolveDatagramAddress(const char* host, int port, AddressFamily family,
-                            SocketAddress* address) {
+BOOL ResolveDatagramAddresses(const char* host, int port, AddressFamily family,
+                              std::size_t maxCount, std::vector<SocketAddress>* addresses) {
     addrinfo hints{};
     hints.ai_family = FamilyHint(family);
     hints.ai_socktype = SOCK_DGRAM;
     const std::string service = std::to_string(port & 0xFFFF);
     addrinfo* found = nullptr;
     const int rc = ::getaddrinfo(WithoutBrackets(host).c_str(), service.c_str(), &hints, &found);
-    if (rc != 0 || found == nullptr || found->ai_addrlen > sizeof address->storage) {
-        SetLastError(rc != 0 ? ResolverCode(rc) : WSANO_DATA);
-        if (found != nullptr) {
-            ::freeaddrinfo(found);
-        }
+    if (rc != 0) {
+        SetLastError(ResolverCode(rc));
         return FALSE;
     }
-    std::memset(address->storage, 0, sizeof address->storage);
-    std::memcpy(address->storage, found->ai_addr, found->ai_addrlen);
-    address->length = static_cast<int>(found->ai_addrlen);
+    addresses->clear();
+    for (const addrinfo* entry = found; entry != nullptr && addresses->size() < maxCount;
+         entry = entry->ai_next) {
+        SocketAddress address;
+        if (entry->ai_addrlen > sizeof address.storage) {
+            continue;
+        }
+        std::memcpy(address.storage, entry->ai_addr, entry->ai_addrlen);
+        address.length = static_cast<int>(entry->ai_addrlen);
+        const bool seen =
+            std::any_of(addresses->begin(), addresses->end(),
+                        [&](const SocketAddress& a) { return SameAddress(a, address); });
+        if (!seen) {
+            addresses->push_back(address);
+        }
+    }
     ::freeaddrinfo(found);
+    if (addresses->empty()) {
+        SetLastError(WSANO_DATA);
+        return FALSE;
+    }
     return TRUE;
+}
+
+BOOL ResolveDatagramAddress(const char* host, int port, AddressFamily family,
+                            SocketAddress* address) {
+    std::vector<SocketAddress> found;
+    if (!ResolveDatagramAddresses(host, port, family, 1, &found)) {
+        return FALSE;
+    }
+    *address = found.front();
+    return TRUE;
+}
+
+bool SameAddress(const SocketAddress& a, const SocketAddress& b) {
+    // The resolver leaves every byte it does not fill zero (flow info, scope of a global
+    // address), so equal bytes are equal addresses.
+    return a.length == b.length &&
+           std::memcmp(a.storage, b.storage, static_cast<std::size_t>(a.length)) == 0;
 }
 
 std::string AddressText(const SocketAddress& address) {

@@ -3,8 +3,10 @@
 // classic console form keep their IPv4 look-up.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/win_types.h"
 
@@ -25,6 +27,12 @@ struct SocketAddress {
 // the resolver's code (11001 unknown, 11004 no address of that family ...) as last error.
 BOOL ResolveDatagramAddress(const char* host, int port, AddressFamily family,
                             SocketAddress* address);
+// Up to maxCount distinct addresses of host in the resolver's order (a pool's servers), each
+// with port set; FALSE as ResolveDatagramAddress.
+BOOL ResolveDatagramAddresses(const char* host, int port, AddressFamily family,
+                              std::size_t maxCount, std::vector<SocketAddress>* addresses);
+// Whether two addresses are the same server: family, address and port.
+bool SameAddress(const SocketAddress& a, const SocketAddress& b);
 // The address without its port: "192.0.2.1", "2001:db8::1".
 std::string AddressText(const SocketAddress& address);
 // A datagram socket of the address's family; INVALID_SOCKET with the reason as last error.

@@ -7,11 +7,16 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "../unit/loopback_server.h"
 #include "../unit/sntp_answer.h"
 #include "check/clock_selection.h"
+#include "check/server_probe.h"
+#include "check/server_roster.h"
 #include "cli/check_options.h"
+#include "cli/safe_text.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -152,6 +157,167 @@ TEST_F(ClockCheckTest, TheSampleWithTheSmallestDelayIsKept) {
     EXPECT_NEAR(result.offset, -3.0, 0.003);
 }
 
+TEST_F(ClockCheckTest, AServerFarFromItsReferenceIsRejectedWithTheReason) {
+    // Root delay 1 s and dispersion 1.25 s: a root distance of 1.75 s.
+    LoopbackServer server([](const Datagram& request) {
+        Datagram answer = MakeShiftedAnswer(request, 50.0);
+        const std::uint8_t rootFields[8] = {0, 1, 0, 0, 0, 1, 0x40, 0};
+        std::memcpy(answer.data() + 4, rootFields, sizeof rootFields);
+        return std::vector<Datagram>{answer};
+    });
+    auto result = Check(server);
+    EXPECT_EQ(result.servers[0].status, ServerStatus::kRejected);
+    EXPECT_EQ(result.servers[0].reason, "root distance 1.750000 s above the limit 1.500000 s");
+    EXPECT_EQ(result.answered, 0);
+    EXPECT_EQ(result.asked, 1);
+
+    m_settings.maxDistanceSeconds = 1.75;  // the limit itself is still near enough
+    result = Check(server);
+    ASSERT_EQ(result.servers[0].status, ServerStatus::kOk);
+    EXPECT_TRUE(result.servers[0].reason.empty());
+    // The error bound keeps the whole root distance: half the delay and all the dispersion.
+    EXPECT_NEAR(result.servers[0].errorBound, 1.75 + result.servers[0].best.delay / 2, 1e-9);
+}
+
+TEST(ServerProbe, APauseNeverTurnsIntoABurst) {
+    LoopbackServer server([](const Datagram&) { return std::vector<Datagram>{}; });
+    check::CheckSettings settings;
+    settings.samples = 4;
+    settings.intervalSeconds = 0.1;
+    platform::SocketAddress address;
+    ASSERT_TRUE(platform::ResolveDatagramAddress("127.0.0.1", server.Port(),
+                                                 platform::AddressFamily::kIPv4, &address));
+    check::ServerProbe probe("127.0.0.1", settings);
+    probe.Open(address);
+    probe.Tick(check::ServerProbe::Clock::now());
+    // As if the process had been stopped for three intervals and a half.
+    std::this_thread::sleep_for(std::chrono::milliseconds(350));
+    probe.Tick(check::ServerProbe::Clock::now());
+    const auto wait = probe.NextEvent() - check::ServerProbe::Clock::now();
+    EXPECT_GT(wait, std::chrono::milliseconds(50)) << "the missed requests are due at once";
+}
+
+// A look-up's answer for the roster: the addresses given, or a failure.
+check::NameAnswer Found(std::vector<const char*> addresses) {
+    check::NameAnswer answer;
+    answer.resolved = !addresses.empty();
+    answer.error = answer.resolved ? 0 : WSAHOST_NOT_FOUND;
+    for (const char* text : addresses) {
+        platform::SocketAddress address;
+        EXPECT_TRUE(
+            platform::ResolveDatagramAddress(text, 123, platform::AddressFamily::kAny, &address));
+        answer.addresses.push_back(address);
+    }
+    return answer;
+}
+
+TEST(ServerRoster, EachAddressIsAskedAndCountedOnce) {
+    struct Case {
+        const char* what;
+        std::vector<check::NamedServer> named;
+        std::vector<std::vector<const char*>> answers;  // per distinct look-up
+        std::vector<const char*> statuses;              // "asked", or the entry's final status
+        int asked;
+    };
+    const Case cases[] = {
+        {"a name repeated is looked up and asked once",
+         {"a", "b", "a"},
+         {{"192.0.2.1"}, {"192.0.2.2"}},
+         {"asked", "asked", "duplicate"},
+         2},
+        {"two names of one address",
+         {"a", "b"},
+         {{"192.0.2.1"}, {"192.0.2.1"}},
+         {"asked", "duplicate"},
+         1},
+        {"a pool's addresses are servers of their own; one also named plainly",
+         {{"pool", true}, "192.0.2.2"},
+         {{"192.0.2.1", "192.0.2.2", "2001:db8::1"}, {"192.0.2.2"}},
+         {"asked", "asked", "asked", "duplicate"},
+         3},
+        {"a pool and a server of the same name ask different things",
+         {{"p", true}, "p"},
+         {{"192.0.2.1", "192.0.2.2"}, {"192.0.2.1"}},
+         {"asked", "asked", "duplicate"},
+         2},
+        {"unresolved names count as asked, once each",
+         {"gone", "gone", "other", {"pool", true}},
+         {{}, {}, {}},
+         {"unresolved", "duplicate", "unresolved", "unresolved"},
+         3},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::size_t> queryOf;
+        const auto queries = check::LookUpsFor(c.named, &queryOf);
+        ASSERT_EQ(queries.size(), c.answers.size()) << c.what;
+        std::vector<check::NameAnswer> answers;
+        for (const auto& addresses : c.answers) {
+            answers.push_back(Found(addresses));
+        }
+        const check::Roster roster = check::PlanRoster(c.named, queryOf, answers);
+        ASSERT_EQ(roster.entries.size(), c.statuses.size()) << c.what;
+        for (std::size_t i = 0; i < c.statuses.size(); ++i) {
+            const bool asked = roster.probeOf[i] >= 0;
+            EXPECT_EQ(asked ? "asked" : check::StatusName(roster.entries[i].status),
+                      std::string(c.statuses[i]))
+                << c.what << ", entry " << i;
+        }
+        EXPECT_EQ(roster.asked, c.asked) << c.what;
+        EXPECT_EQ(roster.addresses.size(),
+                  static_cast<std::size_t>(std::count_if(
+                      roster.probeOf.begin(), roster.probeOf.end(), [](int p) { return p >= 0; })))
+            << c.what;
+    }
+}
+
+TEST(CheckOutputText, ServerTextIsMadeSafeToPrint) {
+    struct Case {
+        std::string raw;
+        std::string printable;
+        std::string json;
+    };
+    const Case cases[] = {
+        {"RATE", "RATE", "\"RATE\""},
+        {"X|o=", "X?o=", "\"X|o=\""},
+        {"A\x01\x1b[", "A??[", "\"A\\u0001\\u001b[\""},
+        {"caf\xc3\xa9", "caf\xc3\xa9", "\"caf\xc3\xa9\""},
+        {"caf\xe9", "caf?", "\"caf\\u00e9\""},                 // Latin-1, not UTF-8
+        {"\xc0\xaf", "??", "\"\\u00c0\\u00af\""},              // an overlong '/'
+        {"\xed\xa0\x80", "???", "\"\\u00ed\\u00a0\\u0080\""},  // a surrogate
+        {"\xc2\x85", "?", "\"\\u0085\""},                      // C1 control, as UTF-8
+        {"q\"\\", "q\"\\", "\"q\\\"\\\\\""},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PrintableText(c.raw), c.printable) << c.raw;
+        EXPECT_EQ(JsonString(c.raw), c.json) << c.raw;
+    }
+    EXPECT_EQ(PlainDecimal(0.00005), "0.00005");
+    EXPECT_EQ(PlainDecimal(2000000), "2000000");
+    EXPECT_EQ(PlainDecimal(0.1), "0.1");
+    EXPECT_EQ(PlainDecimal(123456789.125), "123456789.125");
+    EXPECT_EQ(PlainDecimal(1e-9), "0.000000001");
+}
+
+TEST(CheckOptions, TrustOptionsAreReadAsGiven) {
+    const char* argv[] = {"quillon-query", "--check",   "--max-distance", "0.25", "a",
+                          "--pool",        "p.example", "--min-agree",    "2",    "b"};
+    CheckOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseCheckOptions(10, argv, &options, &error)) << error;
+    EXPECT_DOUBLE_EQ(options.settings.maxDistanceSeconds, 0.25);
+    EXPECT_EQ(options.settings.minAgree, 2);
+    ASSERT_EQ(options.servers.size(), 3u);
+    EXPECT_EQ(options.servers[0].name, "a");
+    EXPECT_FALSE(options.servers[0].pool);
+    EXPECT_EQ(options.servers[1].name, "p.example");
+    EXPECT_TRUE(options.servers[1].pool);
+    EXPECT_EQ(options.servers[2].name, "b");
+
+    const CheckOptions defaults;
+    EXPECT_DOUBLE_EQ(defaults.settings.maxDistanceSeconds, 1.5);
+    EXPECT_EQ(defaults.settings.minAgree, 0) << "0: a majority of those asked";
+}
+
 TEST(CheckOptions, GoodAndBadCommandLines) {
     struct Case {
         std::vector<const char*> args;
@@ -162,6 +328,12 @@ TEST(CheckOptions, GoodAndBadCommandLines) {
         {{"--check", "-6", "--samples", "8", "--interval", "0.01", "a", "::1"}, true},
         {{"--check", "--warn", "0.5", "--crit", "1", "a"}, true},
         {{"--check", "--set", "--max-step", "0.5", "a"}, true},
+        {{"--check", "--pool", "p"}, true},
+        {{"--check", "--pool", ""}, false},
+        {{"--check", "--pool"}, false},
+        {{"--check", "--min-agree", "0", "a"}, false},
+        {{"--check", "--min-agree", "65", "a"}, false},
+        {{"--check", "--max-distance", "0", "a"}, false},
         {{"--check"}, false},
         {{"--check", "--samples", "9", "a"}, false},
         {{"--check", "--samples", "0", "a"}, false},

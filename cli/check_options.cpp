@@ -10,7 +10,7 @@ const char kCheckUsage[] =
     "  --pool NAME     a pool: up to 4 of its addresses, each a server of its own\n"
     "  --samples N     answers wanted per server, 1-8 (default 1; the best is kept)\n"
     "  --interval S    seconds between two requests to one server (default 2, at least 0.01)\n"
-    "  --timeout S     seconds to wait for each answer (default 5)\n"
+    "  --timeout S     seconds for the look-ups, and for each answer (default 5)\n"
     "  --port N        UDP port of every server (default 123)\n"
     "  -4 | -6         only IPv4 | only IPv6 addresses of a name\n"
     "  --tolerance S   allowance added to every server's error bound (default 0.1)\n"

@@ -8,9 +8,9 @@
 #include <fstream>
 #ifndef _WIN32
 #include <sys/stat.h>
+#endif
 
 #include "platform/platform.h"
-#endif
 
 namespace {
 

@@ -24,9 +24,9 @@ struct Board {
 void LookUp(const std::shared_ptr<Board>& board, std::size_t index, const NameQuery& query,
             int port, platform::AddressFamily family) {
     NameAnswer answer;
-    answer.resolved = platform::ResolveDatagramAddresses(query.host.c_str(), port, family,
-                                                         query.maxAddresses, &answer.addresses) !=
-                      FALSE;
+    answer.resolved =
+        platform::ResolveDatagramAddresses(query.host.c_str(), port, family, query.maxAddresses,
+                                           &answer.addresses) != FALSE;
     answer.error = answer.resolved ? 0 : platform::LastError();
     const std::lock_guard<std::mutex> hold(board->lock);
     board->answers[index] = std::move(answer);

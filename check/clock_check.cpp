@@ -130,6 +130,7 @@ CheckResult RunClockCheck(const std::vector<NamedServer>& servers, const CheckSe
     Exchange(probes);
 
     std::vector<ServerReport> reports;
+    reports.reserve(probes.size());
     for (const auto& probe : probes) {
         reports.push_back(probe->Report());
     }

@@ -198,7 +198,7 @@ TEST(ServerProbe, APauseNeverTurnsIntoABurst) {
 }
 
 // A look-up's answer for the roster: the addresses given, or a failure.
-check::NameAnswer Found(std::vector<const char*> addresses) {
+check::NameAnswer Found(const std::vector<const char*>& addresses) {
     check::NameAnswer answer;
     answer.resolved = !addresses.empty();
     answer.error = answer.resolved ? 0 : WSAHOST_NOT_FOUND;

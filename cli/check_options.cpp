@@ -6,6 +6,7 @@
 
 const char kCheckUsage[] =
     "usage: quillon-query --check [options] SERVER... [--pool NAME]...\n"
+    "       quillon-query --check -h | --help | -V | --version\n"
     "  Asks up to 16 servers or pools at once and says whether they agree on the local clock.\n"
     "  --pool NAME     a pool: up to 4 of its addresses, each a server of its own\n"
     "  --samples N     answers wanted per server, 1-8 (default 1; the best is kept)\n"

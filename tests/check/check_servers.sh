@@ -6,13 +6,16 @@
 # or through two names, a pool, a majority of those asked, server text that must not reach the
 # output as it is, and (natively) a resolver that never answers. The cases that need names
 # run in a mount namespace of their own whose /etc/hosts and /etc/resolv.conf the test writes.
+# Then help, version and usage errors in both forms, and the READMEs' --check command lines
+# run as they stand but for the servers.
 #
-# Usage: check_servers.sh PATH/quillon-query[.exe]   (an .exe runs under Wine)
+# Usage: check_servers.sh PATH/quillon-query[.exe] VERSION   (an .exe runs under Wine)
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
-query=${1:?usage: check_servers.sh PATH/quillon-query[.exe]}
+query=${1:?usage: check_servers.sh PATH/quillon-query[.exe] VERSION}
+version=${2:?usage: check_servers.sh PATH/quillon-query[.exe] VERSION}
 source "$repo/tests/tools/checks.sh"
 
 # No run here may set this machine's clock, whoever starts the test.
@@ -87,6 +90,15 @@ check_query() {  # check_query NAME ARGS...: output in $work/NAME (no CR), statu
         tr -d '\r' >"$work/$name"
     status=${PIPESTATUS[0]}
     sed "s/^/    $name | /" "$work/$name"
+}
+
+query_as() {  # query_as NAME ARGS...: stdout in $work/NAME, stderr in NAME.err (no CR), $status
+    local name=$1
+    shift
+    "${run_query[@]}" "$@" </dev/null >"$work/$name.raw" 2>"$work/$name.err.raw"
+    status=$?
+    tr -d '\r' <"$work/$name.raw" >"$work/$name"
+    tr -d '\r' <"$work/$name.err.raw" >"$work/$name.err"
 }
 
 # Offsets under Wine carry a millisecond more of its own scheduling; the fake servers' own
@@ -291,5 +303,88 @@ plugin 1 WARNING-decimals 0.00005 2000000 "${agreeing[@]}"
 check_query usage --samples 9 127.0.0.51
 check "usage error: exit 3" [ "$status" -eq 3 ]
 check "usage error: said on stderr" grep -q -- '--samples' "$work/usage.err"
+check "usage error: nothing on stdout" [ ! -s "$work/usage" ]
+
+# Help and version go to stdout with exit 0 in both forms; the help is the usage a usage
+# error prints after its reason.
+quiet() {  # quiet NAME: exit 0, nothing on stderr
+    [ "$status" -eq 0 ] && [ ! -s "$work/$1.err" ]
+}
+same() { cmp -s "$work/$1" "$work/$2"; }
+reason_then_usage() {  # reason_then_usage NAME REASON HELP-NAME: NAME's stderr
+    [ "$(tr -d '\r' <"$work/$1.err" | head -n 1)" = "quillon-query: $2" ] &&
+        tr -d '\r' <"$work/$1.err" | tail -n +2 | cmp -s - "$work/$3"
+}
+says() { [ "$(cat "$work/$1")" = "$2" ]; }
+
+query_as help --help
+check "--help: exit 0, nothing on stderr" quiet help
+check "--help: the classic usage" grep -q '^usage: quillon-query SERVER ' "$work/help"
+check "--help: names the --check form's help" grep -q -- '--check --help lists its options' "$work/help"
+query_as help-short -h
+check "-h: exit 0, nothing on stderr" quiet help-short
+check "-h: the text of --help" same help help-short
+query_as classic-usage --bogus
+check "classic usage error: exit 2" [ "$status" -eq 2 ]
+check "classic usage error: nothing on stdout" [ ! -s "$work/classic-usage" ]
+check "classic usage error: the reason, then the text of --help" \
+    reason_then_usage classic-usage "unknown option --bogus" help
+
+query_as check-help --check --help
+check "--check --help: exit 0, nothing on stderr, no server needed" quiet check-help
+check "--check --help: the --check usage" grep -q '^usage: quillon-query --check ' "$work/check-help"
+query_as check-help-short -h --check
+check "-h --check: exit 0, nothing on stderr" quiet check-help-short
+check "-h --check: the text of --check --help" same check-help check-help-short
+check "--check usage error: the reason, then the text of --check --help" \
+    reason_then_usage usage "--samples needs a count from 1 to 8" check-help
+
+for form in --version -V "--check --version"; do
+    # shellcheck disable=SC2086  # "--check --version" is two arguments
+    query_as version $form
+    check "$form: exit 0, nothing on stderr" quiet version
+    check "$form: \"quillon-query $version\" alone" says version "quillon-query $version"
+done
+
+# Every --check command line the READMEs show, run with agreeing fake servers in place of the
+# pool's, is understood and names only options --check --help lists; the monitoring entries'
+# status line is README.txt's example but for the offset. (IPv4 stands in for the pool's
+# names: the IPv6 look-up has its own cases above.)
+serve 127.0.0.66 --offset 0.25
+stand_ins=(127.0.0.51 127.0.0.52 127.0.0.66)
+example=$(sed -nE 's/^ +(NTP OK: .*)/\1/p' "$repo/package/README.txt")
+offsetless() { sed -E 's/-?[0-9]+\.[0-9]{6}/OFFSET/g' <<<"$1"; }
+understood() { [ "$status" -ne 3 ] && [ ! -s "$work/$1.err" ]; }
+as_the_example() {  # as_the_example NAME: exit 0, first line the example's but for the offset
+    [ "$status" -eq 0 ] &&
+        [ "$(offsetless "$(head -n 1 "$work/$1")")" = "$(offsetless "$example")" ]
+}
+declare -A listed=()
+shown=0
+while read -r line; do
+    shown=$((shown + 1))
+    read -ra words <<<"${line#--check }"
+    args=()
+    served=0
+    for word in "${words[@]}"; do
+        if [[ "$word" == *pool.ntp.org ]]; then
+            word=${stand_ins[served++ % ${#stand_ins[@]}]}
+        elif [[ "$word" == -* && -z "${listed[$word]:-}" ]]; then
+            listed[$word]=1
+            check "README: $word is in --check --help" \
+                grep -qE -- "(^| )$word( |$)" "$work/check-help"
+        fi
+        args+=("$word")
+    done
+    check_query "readme-$shown" "${args[@]}"
+    check "README: $line: understood" understood "readme-$shown"
+    if [[ " ${words[*]} " == *" --warn "* ]]; then
+        check "README: $line: OK, the status line as README.txt shows it" \
+            as_the_example "readme-$shown"
+    fi
+done < <(grep -hoE '^ +.*quillon-query(\.exe)?(\\")? --check [^"`|]*' \
+    "$repo/package/README.txt" "$repo/README.md" | grep -vF '[options]' | grep -oE -- '--check .*')
+check "the READMEs show $shown --check command lines (at least 4)" [ "$shown" -ge 4 ]
+check "README.txt shows an example status line" [ -n "$example" ]
 
 finish

@@ -44,6 +44,16 @@ std::vector<NameAnswer> LookUpNames(const std::vector<NameQuery>& queries, int p
     board->done.assign(queries.size(), false);
     board->left = queries.size();
     for (std::size_t i = 0; i < queries.size(); ++i) {
+        // An address literal needs no resolver, nor a thread whose start a busy machine
+        // could delay past the deadline.
+        platform::SocketAddress literal;
+        if (platform::ResolveAddressLiteral(queries[i].host.c_str(), port, family, &literal)) {
+            board->answers[i].resolved = true;
+            board->answers[i].addresses.push_back(literal);
+            board->done[i] = true;
+            --board->left;
+            continue;
+        }
         // The system's resolver call cannot be cancelled, and its own time-outs can add up to
         // minutes: a thread that misses the deadline is let go rather than waited for. It
         // ends when the resolver gives up, or with the process.

@@ -9,6 +9,7 @@
 #endif
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "platform/dual_stack.h"
@@ -49,11 +50,10 @@ DWORD ResolverCode(int rc) {
 #endif
 }
 
-}  // namespace
-
-BOOL ResolveDatagramAddresses(const char* host, int port, AddressFamily family,
-                              std::size_t maxCount, std::vector<SocketAddress>* addresses) {
+BOOL Resolve(const char* host, int port, AddressFamily family, std::size_t maxCount, int flags,
+             std::vector<SocketAddress>* addresses) {
     addrinfo hints{};
+    hints.ai_flags = flags;
     hints.ai_family = FamilyHint(family);
     hints.ai_socktype = SOCK_DGRAM;
     const std::string service = std::to_string(port & 0xFFFF);
@@ -87,6 +87,23 @@ BOOL ResolveDatagramAddresses(const char* host, int port, AddressFamily family,
     return TRUE;
 }
 
+}  // namespace
+
+BOOL ResolveDatagramAddresses(const char* host, int port, AddressFamily family,
+                              std::size_t maxCount, std::vector<SocketAddress>* addresses) {
+    return Resolve(host, port, family, maxCount, 0, addresses);
+}
+
+BOOL ResolveAddressLiteral(const char* host, int port, AddressFamily family,
+                           SocketAddress* address) {
+    std::vector<SocketAddress> found;
+    if (!Resolve(host, port, family, 1, AI_NUMERICHOST, &found)) {
+        return FALSE;
+    }
+    *address = found.front();
+    return TRUE;
+}
+
 BOOL ResolveDatagramAddress(const char* host, int port, AddressFamily family,
                             SocketAddress* address) {
     std::vector<SocketAddress> found;
@@ -95,6 +112,16 @@ BOOL ResolveDatagramAddress(const char* host, int port, AddressFamily family,
     }
     *address = found.front();
     return TRUE;
+}
+
+void SetAddressPort(SocketAddress* address, int port) {
+    // sin_port and sin6_port: the two bytes after the family, in network order.
+    static_assert(offsetof(sockaddr_in, sin_port) == 2 && offsetof(sockaddr_in6, sin6_port) == 2,
+                  "the port is not where both families keep it");
+    if (address->length >= 4) {
+        address->storage[2] = static_cast<unsigned char>(port >> 8 & 0xFF);
+        address->storage[3] = static_cast<unsigned char>(port & 0xFF);
+    }
 }
 
 bool SameAddress(const SocketAddress& a, const SocketAddress& b) {

@@ -31,6 +31,11 @@ BOOL ResolveDatagramAddress(const char* host, int port, AddressFamily family,
 // with port set; FALSE as ResolveDatagramAddress.
 BOOL ResolveDatagramAddresses(const char* host, int port, AddressFamily family,
                               std::size_t maxCount, std::vector<SocketAddress>* addresses);
+// host as an address literal, without asking any resolver; FALSE when it is a name.
+BOOL ResolveAddressLiteral(const char* host, int port, AddressFamily family,
+                           SocketAddress* address);
+// Sets the port of an IPv4 or IPv6 address (both keep it at the same place).
+void SetAddressPort(SocketAddress* address, int port);
 // Whether two addresses are the same server: family, address and port.
 bool SameAddress(const SocketAddress& a, const SocketAddress& b);
 // The address without its port: "192.0.2.1", "2001:db8::1".

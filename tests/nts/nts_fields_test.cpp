@@ -29,10 +29,6 @@ using nts::NtsAnswer;
 using Bytes = std::vector<std::uint8_t>;
 using Cookies = std::vector<Bytes>;
 
-Bytes Repeated(std::uint8_t value, std::size_t count) {
-    return Bytes(count, value);
-}
-
 std::uint16_t Read16(const Bytes& bytes, std::size_t at) {
     return static_cast<std::uint16_t>(bytes.at(at) << 8 | bytes.at(at + 1));
 }
@@ -70,7 +66,7 @@ struct ServerAnswer {
     Bytes inner;
     Bytes trailing;
     bool authenticator = true;
-    Bytes nonce = Repeated(0x5A, 16);
+    Bytes nonce = Bytes(16, 0x5A);
 
     Bytes Encode(const std::uint8_t key[32]) const {
         Bytes packet = header;
@@ -117,15 +113,15 @@ protected:
     }
 
     nts::NtsKeys keys_{};
-    Bytes uniqueId_ = Repeated(0xC1, 32);
-    Cookies cookies_ = {Repeated(0xA1, 100), Repeated(0xA2, 100)};
+    Bytes uniqueId_ = Bytes(32, 0xC1);
+    Cookies cookies_ = {Bytes(100, 0xA1), Bytes(100, 0xA2)};
 };
 
 // The request as a server reads it: fields in order, each where and as long as it should
 // be, and the authenticator verifying with the client-to-server key only.
 TEST_F(NtsFields, RequestCarriesItsFieldsInOrderAndAuthenticatesAsAServerChecksIt) {
     const NtpTimestamp nonce = NtpTimestamp::FromParts(0x01234567, 0x89ABCDEF);
-    const Bytes cookie = Repeated(0xCC, 101);  // padded to 104 on the wire
+    const Bytes cookie = Bytes(101, 0xCC);  // padded to 104 on the wire
     Bytes request;
     ASSERT_TRUE(nts::BuildNtsRequest(nonce, uniqueId_.data(), cookie, 2, keys_, &request));
 
@@ -191,7 +187,7 @@ struct AnswerCase {
     std::size_t cookiesKept;
 };
 
-const Bytes kOtherId = Repeated(0xC2, 32);
+const Bytes kOtherId = Bytes(32, 0xC2);
 
 const AnswerCase kAnswerCases[] = {
     {"Authentic", nullptr, nullptr, NtsAnswer::kAuthentic, 2},
@@ -206,7 +202,7 @@ const AnswerCase kAnswerCases[] = {
     {"AtMostEightCookiesAreKept",
      [](ServerAnswer* a, nts::NtsKeys*) {
          for (int i = 0; i < 8; ++i) {
-             Append(&a->inner, Field(nts::kCookieField, Repeated(i % 2 ? 0xA2 : 0xA1, 100)));
+             Append(&a->inner, Field(nts::kCookieField, Bytes(100, i % 2 ? 0xA2 : 0xA1)));
          }
      },
      nullptr, NtsAnswer::kAuthentic, 8},
@@ -218,7 +214,7 @@ const AnswerCase kAnswerCases[] = {
          a->inner = inner;
      },
      nullptr, NtsAnswer::kAuthentic, 2},
-    {"OtherUniqueIdIsNotOurs",
+    {"ReplayOfAnotherRequestsAnswerIsNotOurs",
      [](ServerAnswer* a, nts::NtsKeys*) {
          a->outer = Field(nts::kUniqueIdentifierField, kOtherId);
      },
@@ -311,6 +307,7 @@ TEST_F(NtsFields, AnswersAreJudgedByTheirIdentifierAuthenticatorAndShape) {
         if (c.damage) {
             c.damage(&packet);
         }
+        EXPECT_EQ(Check(packet, nullptr), c.expected);
         Cookies cookies = {Bytes{9}};  // whatever the caller had is never kept
         EXPECT_EQ(Check(packet, &cookies), c.expected);
         ASSERT_EQ(cookies.size(), c.cookiesKept);
@@ -318,18 +315,6 @@ TEST_F(NtsFields, AnswersAreJudgedByTheirIdentifierAuthenticatorAndShape) {
             EXPECT_EQ(cookies[i], cookies_.at(i % cookies_.size())) << i;
         }
     }
-}
-
-// A replayed answer echoes an earlier request's identifier: a later request does not take it.
-TEST_F(NtsFields, AnswerToAnEarlierRequestIsNotOursLater) {
-    const Bytes packet = Answer(cookies_).Encode(keys_.serverToClient);
-    Cookies cookies;
-    ASSERT_EQ(Check(packet, &cookies), NtsAnswer::kAuthentic);
-    EXPECT_EQ(cookies, cookies_);
-    uniqueId_ = kOtherId;
-    EXPECT_EQ(Check(packet, &cookies), NtsAnswer::kNotOurs);
-    EXPECT_TRUE(cookies.empty());
-    EXPECT_EQ(Check(packet, nullptr), NtsAnswer::kNotOurs);
 }
 
 }  // namespace

@@ -76,12 +76,14 @@ struct ServerAnswer {
             EXPECT_TRUE(
                 nts::AesSivSeal(key, {ByteSpan{packet.data(), packet.size()}, nts::SpanOf(nonce)},
                                 inner.data(), inner.size(), &sealed));
-            Bytes body = {0, static_cast<std::uint8_t>(nonce.size()),
-                          static_cast<std::uint8_t>(sealed.size() >> 8),
-                          static_cast<std::uint8_t>(sealed.size())};
-            Append(&body, nonce);
-            body.resize((body.size() + 3) / 4 * 4, 0);
-            Append(&body, sealed);
+            // Nonce length, ciphertext length, the nonce padded, the ciphertext.
+            const std::size_t paddedNonce = (nonce.size() + 3) / 4 * 4;
+            Bytes body(4 + paddedNonce + sealed.size(), 0);
+            body[1] = static_cast<std::uint8_t>(nonce.size());
+            body[2] = static_cast<std::uint8_t>(sealed.size() >> 8);
+            body[3] = static_cast<std::uint8_t>(sealed.size());
+            std::copy(nonce.begin(), nonce.end(), body.begin() + 4);
+            std::copy(sealed.begin(), sealed.end(), body.begin() + 4 + paddedNonce);
             Append(&packet, Field(nts::kAuthenticatorField, body));
         }
         Append(&packet, trailing);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/win_types.h"
 
@@ -25,6 +26,9 @@ struct SocketAddress {
 // the resolver's code (11001 unknown, 11004 no address of that family ...) as last error.
 BOOL ResolveDatagramAddress(const char* host, int port, AddressFamily family,
                             SocketAddress* address);
+// The bytes of an address literal (4 for IPv4, 16 for IPv6; brackets allowed), read without
+// asking any resolver; FALSE when host is a name or nothing.
+BOOL AddressLiteralBytes(const char* host, std::vector<std::uint8_t>* bytes);
 // The address without its port: "192.0.2.1", "2001:db8::1".
 std::string AddressText(const SocketAddress& address);
 // A datagram socket of the address's family; INVALID_SOCKET with the reason as last error.

@@ -119,36 +119,7 @@ check "chrony, certificate for another name: refused" \
     grep -qE "^$mismatch_address $mismatch_ke_port failed [0-9.]+: certificate does not name $mismatch_address$" \
     "$work/out/mismatch"
 
-# --- The system's trust ----------------------------------------------------------------------
-if ! $under_wine; then
-    # The machine's own CA bundle does not hold the test CA; $SSL_CERT_FILE replaces it.
-    SSL_CERT_FILE= probe system "$chrony_address:$ke_port"
-    check "system trust: the test CA is unknown to the system's bundle" \
-        grep -qE "^$chrony_address $ke_port failed [0-9.]+: (certificate not trusted|no system CA)" \
-        "$work/out/system"
-    SSL_CERT_FILE=$certs/root.pem probe system-file "$chrony_address:$ke_port"
-    check "system trust: with \$SSL_CERT_FILE naming the test CA, trusted" [ "$status" -eq 0 ]
-else
-    probe windows-before "$chrony_address:$ke_port"
-    check "Windows trust: the test CA unknown to the ROOT store" \
-        grep -qE "^$chrony_address $ke_port failed [0-9.]+: certificate not trusted by Windows \(chain status" \
-        "$work/out/windows-before"
-    wine "$root_store" add "$ca" && root_added=true
-    check "Windows trust: the test CA added to the prefix's ROOT store" $root_added
-    probe windows "$chrony_address:$ke_port" "$mismatch_address:$mismatch_ke_port"
-    check "Windows trust: chronyd trusted by the system's chain engine" \
-        grep -qE "^$chrony_address $ke_port ok " "$work/out/windows"
-    check "Windows trust: an address the certificate lacks is refused by the program's own match" \
-        grep -qE "^$mismatch_address $mismatch_ke_port failed [0-9.]+: certificate does not name $mismatch_address$" \
-        "$work/out/windows"
-    wine "$root_store" remove "$ca" && root_added=false
-    probe windows-after "$chrony_address:$ke_port"
-    check "Windows trust: refused again once the test CA is removed" \
-        grep -qE "^$chrony_address $ke_port failed [0-9.]+: certificate not trusted by Windows" \
-        "$work/out/windows-after"
-fi
-
-# --- The hostile key-exchange server ---------------------------------------------------------
+# --- The hostile key-exchange server: started here, asked below ------------------------------
 behaviours=(good error warning no-cookies aead17 unknown-critical length-past-data endless
             trickle closes mute wrong-alpn tls12 silent)
 declare -A expected=(
@@ -190,32 +161,65 @@ serve_hostile 127.0.0.1 "$certs/server-chain.pem" "$certs/server.key" "$work/hos
 serve_hostile ::1 "$certs/server-chain.pem" "$certs/server.key" "$work/hostile6.ready" good
 serve_hostile 127.0.0.1 "$certs/other-chain.pem" "$certs/other.key" "$work/other.ready" good
 
+good=$(port_of "$work/hostile.ready" good)
+good6=$(port_of "$work/hostile6.ready" good)
+other=$(port_of "$work/other.ready" good)
+# Names are asked with -4: the servers listen on 127.0.0.1, whatever "localhost" gives first.
+
+# --- The system's trust ----------------------------------------------------------------------
+if ! $under_wine; then
+    # The machine's own CA bundle does not hold the test CA; $SSL_CERT_FILE replaces it.
+    SSL_CERT_FILE= probe system "$chrony_address:$ke_port"
+    check "system trust: the test CA is unknown to the system's bundle" \
+        grep -qE "^$chrony_address $ke_port failed [0-9.]+: (certificate not trusted|no system CA)" \
+        "$work/out/system"
+    SSL_CERT_FILE=$certs/root.pem probe system-file -4 "$chrony_address:$ke_port" \
+        "localhost:$good"
+    check "system trust: with \$SSL_CERT_FILE naming the test CA, trusted" [ "$status" -eq 0 ]
+else
+    probe windows-before "$chrony_address:$ke_port"
+    check "Windows trust: the test CA unknown to the ROOT store" \
+        grep -qE "^$chrony_address $ke_port failed [0-9.]+: certificate not trusted by Windows \(chain status" \
+        "$work/out/windows-before"
+    wine "$root_store" add "$ca" && root_added=true
+    check "Windows trust: the test CA added to the prefix's ROOT store" $root_added
+    probe windows -4 "$chrony_address:$ke_port" "$mismatch_address:$mismatch_ke_port" \
+        "localhost:$good" "localhost:$other"
+    check "Windows trust: chronyd trusted by the system's chain engine" \
+        grep -qE "^$chrony_address $ke_port ok " "$work/out/windows"
+    check "Windows trust: a server by its DNS name trusted" \
+        grep -qE "^localhost $good ok " "$work/out/windows"
+    check "Windows trust: a certificate for another DNS name refused" \
+        grep -qE "^localhost $other failed [0-9.]+: certificate does not name localhost$" \
+        "$work/out/windows"
+    check "Windows trust: an address the certificate lacks is refused by the program's own match" \
+        grep -qE "^$mismatch_address $mismatch_ke_port failed [0-9.]+: certificate does not name $mismatch_address$" \
+        "$work/out/windows"
+    wine "$root_store" remove "$ca" && root_added=false
+    probe windows-after "$chrony_address:$ke_port"
+    check "Windows trust: refused again once the test CA is removed" \
+        grep -qE "^$chrony_address $ke_port failed [0-9.]+: certificate not trusted by Windows" \
+        "$work/out/windows-after"
+fi
+
+# --- The hostile key-exchange server, asked ---------------------------------------------------
 targets=()
 for behaviour in "${behaviours[@]}"; do
     targets+=("127.0.0.1:$(port_of "$work/hostile.ready" "$behaviour")")
 done
-good6=$(port_of "$work/hostile6.ready" good)
-other=$(port_of "$work/other.ready" good)
 refused=$(free_port 127.0.0.1)
 timeout=3
-probe hostile --ca "$ca" --timeout "$timeout" "${targets[@]}" "[::1]:$good6" "localhost:$good6" \
-    "localhost:$other" "127.0.0.1:$refused"
+probe hostile --ca "$ca" --timeout "$timeout" "${targets[@]}" "[::1]:$good6" "127.0.0.1:$refused"
 check "hostile: all at once, the whole run within the time-out (${wall} s)" \
     within "$timeout" "$wall" 1.5
 
-good=$(line_of hostile 127.0.0.1 "$(port_of "$work/hostile.ready" good)")
+line=$(line_of hostile 127.0.0.1 "$good")
 check "hostile, good: keys, eight cookies, the NTP server and port it names" \
-    [ "$(field cookies "$good")" = 8 -a "$(field server "$good")" = 127.0.0.2 -a \
-      "$(field port "$good")" = 1234 ]
+    [ "$(field cookies "$line")" = 8 -a "$(field server "$line")" = 127.0.0.2 -a \
+      "$(field port "$line")" = 1234 ]
 check "hostile, good: the request is Next Protocol 0, AEAD 15 and End of Message, all critical" \
     grep -qx 'good 80010002000080040002000f80000000' "$work/requests"
 check "hostile, good over IPv6 by address" grep -qE "^\[::1\] $good6 ok " "$work/out/hostile"
-# "localhost" is 127.0.0.1 first: the server on ::1 is not asked through it.
-check "hostile, a name whose address does not listen: refused" \
-    grep -qE "^localhost $good6 failed [0-9.]+: cannot connect to 127\.0\.0\.1 port $good6 \(10061\)$" \
-    "$work/out/hostile"
-check "hostile, certificate for another name by DNS name: refused" \
-    grep -qE "^localhost $other failed [0-9.]+: certificate does not name localhost$" "$work/out/hostile"
 check "hostile, closed port: refused at once" \
     grep -qE "^127\.0\.0\.1 $refused failed 0\.[0-9]+: cannot connect to 127\.0\.0\.1 port $refused \(10061\)$" \
     "$work/out/hostile"
@@ -237,6 +241,11 @@ for behaviour in "${behaviours[@]:1}"; do
     fi
 done
 check "hostile: exit status 1 when an exchange failed" [ "$status" -eq 1 ]
+
+probe names -4 --ca "$ca" "localhost:$good" "localhost:$other"
+check "by DNS name: trusted" grep -qE "^localhost $good ok " "$work/out/names"
+check "by DNS name, certificate for another name: refused" \
+    grep -qE "^localhost $other failed [0-9.]+: certificate does not name localhost$" "$work/out/names"
 
 probe usage
 check "no server: usage error, exit status 2" [ "$status" -eq 2 ]

@@ -10,13 +10,10 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tests/nts/tcp_listener.h"
 
-#ifdef _WIN32
-using socklen_t = int;
-#else
-#include <arpa/inet.h>
+#ifndef _WIN32
 #include <sys/socket.h>
-#include <unistd.h>
 #endif
 
 namespace {
@@ -29,67 +26,8 @@ double SecondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// A listening TCP socket on 127.0.0.1 with the given backlog, and the connections it took.
-class Listener {
-public:
-    explicit Listener(int backlog) {
-        m_socket = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        if (::bind(m_socket, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-            ::getsockname(m_socket, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
-            ::listen(m_socket, backlog) == 0) {
-            m_port = ntohs(address.sin_port);
-        }
-    }
-    ~Listener() {
-        for (const SOCKET s : m_accepted) {
-            Close(s);
-        }
-        Close(m_socket);
-    }
-    Listener(const Listener&) = delete;
-    Listener& operator=(const Listener&) = delete;
-
-    int Port() const { return m_port; }
-    platform::SocketAddress Address() const {
-        platform::SocketAddress address;
-        EXPECT_TRUE(platform::ResolveDatagramAddress("127.0.0.1", m_port,
-                                                     platform::AddressFamily::kIPv4, &address));
-        return address;
-    }
-    SOCKET Accept() {
-        const SOCKET s = ::accept(m_socket, nullptr, nullptr);
-        m_accepted.push_back(s);
-        return s;
-    }
-    // Closes the listening socket: its port then refuses connections.
-    void StopListening() {
-        Close(m_socket);
-        m_socket = INVALID_SOCKET;
-    }
-
-private:
-    static void Close(SOCKET s) {
-        if (s == INVALID_SOCKET) {
-            return;
-        }
-#ifdef _WIN32
-        ::closesocket(s);
-#else
-        ::close(static_cast<int>(s));
-#endif
-    }
-
-    SOCKET m_socket = INVALID_SOCKET;
-    int m_port = 0;
-    std::vector<SOCKET> m_accepted;
-};
-
 TEST(StreamSocket, CarriesDataBothWaysAndSeesThePeerClose) {
-    Listener listener(4);
+    TcpListener listener(4);
     ASSERT_NE(listener.Port(), 0);
     StreamSocket client;
     ASSERT_TRUE(client.Connect(listener.Address(), 2000)) << platform::LastError();
@@ -117,7 +55,7 @@ TEST(StreamSocket, CarriesDataBothWaysAndSeesThePeerClose) {
 }
 
 TEST(StreamSocket, NothingToReadWouldBlockAndTheWaitEndsAtItsTimeOut) {
-    Listener listener(4);
+    TcpListener listener(4);
     StreamSocket client;
     ASSERT_TRUE(client.Connect(listener.Address(), 2000)) << platform::LastError();
     char buffer[16];
@@ -132,7 +70,7 @@ TEST(StreamSocket, NothingToReadWouldBlockAndTheWaitEndsAtItsTimeOut) {
 }
 
 TEST(StreamSocket, RefusedConnectionFailsAtOnce) {
-    Listener listener(4);
+    TcpListener listener(4);
     const platform::SocketAddress address = listener.Address();
     listener.StopListening();
     StreamSocket client;
@@ -146,7 +84,7 @@ TEST(StreamSocket, RefusedConnectionFailsAtOnce) {
 TEST(StreamSocket, ConnectionNobodyAcceptsEndsAtTheTimeOut) {
     // A full accept queue drops further connection requests unanswered. The first
     // connections fill it; each one is kept, so the queue stays full.
-    Listener listener(0);
+    TcpListener listener(0);
     std::vector<StreamSocket> waiting(8);
     for (StreamSocket& client : waiting) {
         const Clock::time_point start = Clock::now();

@@ -13,7 +13,7 @@ std::uint16_t Word(const std::uint8_t* bytes) {
 }
 
 void AppendRecord(std::vector<std::uint8_t>* out, KeRecordType type,
-                  std::vector<std::uint16_t> words) {
+                  const std::vector<std::uint16_t>& words) {
     const auto word = static_cast<std::uint16_t>(kCriticalBit | static_cast<std::uint16_t>(type));
     const auto length = static_cast<std::uint16_t>(words.size() * 2);
     for (const std::uint16_t value : {word, length}) {
@@ -107,7 +107,6 @@ KeResponseParser::Progress KeResponseParser::EndOfStream() {
 }
 
 bool KeResponseParser::TakeRecord(std::uint16_t word, const std::uint8_t* body, std::size_t size) {
-    const bool critical = (word & kCriticalBit) != 0;
     const int type = word & ~kCriticalBit;
     const auto malformed = [this, type](std::string detail) {
         Fail(KeFailure::kMalformedRecord, type, std::move(detail));
@@ -191,12 +190,13 @@ bool KeResponseParser::TakeRecord(std::uint16_t word, const std::uint8_t* body, 
             }
             m_response.port = Word(body);
             return true;
+        default:
+            if ((word & kCriticalBit) != 0) {
+                Fail(KeFailure::kUnknownCriticalRecord, type);
+                return false;
+            }
+            return true;  // a record this client does not know and need not understand
     }
-    if (critical) {
-        Fail(KeFailure::kUnknownCriticalRecord, type);
-        return false;
-    }
-    return true;  // a record this client does not know and need not understand
 }
 
 KeResponseParser::Progress KeResponseParser::Finish() {

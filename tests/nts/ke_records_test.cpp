@@ -30,7 +30,7 @@ Bytes Text(const std::string& text) {
     return Bytes(text.begin(), text.end());
 }
 
-Bytes Join(std::vector<Bytes> parts) {
+Bytes Join(const std::vector<Bytes>& parts) {
     Bytes joined;
     for (const Bytes& part : parts) {
         joined.insert(joined.end(), part.begin(), part.end());

@@ -163,7 +163,7 @@ bool KeResponseParser::TakeRecord(std::uint16_t word, const std::uint8_t* body, 
             }
             return true;
         case KeRecordType::kNewCookie:
-            if (size == 0 || size > kMaxCookieBytes) {
+            if (size == 0 || size > kMaxCookieSize) {
                 return malformed(BodySize("a New Cookie", size));
             }
             if (m_response.cookies.size() < kMaxCookies) {

@@ -9,16 +9,18 @@
 #include <string>
 #include <vector>
 
+#include "nts/nts_fields.h"
+
 namespace nts {
 
 constexpr int kKeDefaultPort = 4460;
 constexpr std::uint16_t kNextProtocolNtpV4 = 0;
 constexpr std::uint16_t kAeadAesSivCmac256 = 15;
 
+// Cookies: at most kMaxCookies are kept (more are read and dropped), each of 1 to
+// kMaxCookieSize bytes (nts/nts_fields.h: what a request can carry).
 constexpr std::size_t kMaxResponseBytes = 64 * 1024;
 constexpr int kMaxResponseRecords = 64;
-constexpr std::size_t kMaxCookies = 8;  // more are read but not kept
-constexpr std::size_t kMaxCookieBytes = 1024;
 constexpr std::size_t kMaxServerNameBytes = 255;
 
 enum class KeRecordType : std::uint16_t {

@@ -10,7 +10,7 @@
 
 #include "net/deadline.h"
 #include "nts/ke_records.h"
-#include "nts/nts_keys.h"
+#include "nts/nts_fields.h"
 #include "platform/dual_stack.h"
 
 namespace nts {

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "net/deadline.h"
-#include "nts/nts_keys.h"
+#include "nts/nts_fields.h"
 #include "platform/stream_socket.h"
 
 namespace nts {

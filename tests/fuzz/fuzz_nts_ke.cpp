@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, size_t size) {
             FUZZ_CHECK(whole.Failure() == nts::KeFailure::kNone && whole.FailureText().empty());
             FUZZ_CHECK(!got.cookies.empty() && got.cookies.size() <= nts::kMaxCookies);
             for (const std::vector<std::uint8_t>& cookie : got.cookies) {
-                FUZZ_CHECK(!cookie.empty() && cookie.size() <= nts::kMaxCookieBytes);
+                FUZZ_CHECK(!cookie.empty() && cookie.size() <= nts::kMaxCookieSize);
             }
             FUZZ_CHECK(got.server.size() <= nts::kMaxServerNameBytes);
             FUZZ_CHECK(std::none_of(got.server.begin(), got.server.end(), [](char c) {

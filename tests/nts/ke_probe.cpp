@@ -2,10 +2,13 @@
 // line each, in their order:
 //   HOST PORT ok ELAPSED c2s=HEX s2c=HEX cookies=N cookie-bytes=N server=NAME port=N
 //   HOST PORT failed ELAPSED: WHY
-// (server "-" and port 0 when the response named none). Exit status 0 when every exchange
-// succeeded, 1 when one failed, 2 on a usage error.
+// (server "-" and port 0 when the response named none). With --ntp, each success line ends
+// with " ntp=VERDICT new-cookies=N": one NTS request with the first cookie to the NTP server
+// the response names, and how its answer was judged with the exported keys (authentic,
+// nak, not-ours, unauthentic, malformed, or none). Exit status 0 when every exchange (and
+// answer) succeeded, 1 when one failed, 2 on a usage error.
 //
-// Usage: ke_probe [--ca FILE] [--timeout SECONDS] [-4|-6] HOST[:PORT]...
+// Usage: ke_probe [--ca FILE] [--timeout SECONDS] [-4|-6] [--ntp] HOST[:PORT]...
 //   (an IPv6 literal with a port in brackets: [::1]:4460)
 #include <chrono>
 #include <cstdio>
@@ -13,7 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "net/udp_socket.h"
 #include "nts/key_exchange.h"
+#include "nts/nts_fields.h"
+#include "platform/platform.h"
 
 #ifdef _WIN32
 #include <winsock2.h>
@@ -62,9 +68,62 @@ bool ParseTarget(const std::string& text, nts::KeTarget* target) {
     return !host.empty();
 }
 
+const char* VerdictName(nts::NtsAnswer verdict) {
+    switch (verdict) {
+        case nts::NtsAnswer::kAuthentic:
+            return "authentic";
+        case nts::NtsAnswer::kNak:
+            return "nak";
+        case nts::NtsAnswer::kNotOurs:
+            return "not-ours";
+        case nts::NtsAnswer::kUnauthentic:
+            return "unauthentic";
+        case nts::NtsAnswer::kMalformed:
+            return "malformed";
+    }
+    return "?";
+}
+
+// One NTS request with the exchange's first cookie to the NTP server it names (or the key
+// exchange's host, port 123), and the verdict on the first answer; "none" when nothing came
+// by the deadline. *newCookies: how many cookies an authentic answer brought.
+const char* AskNtp(const nts::KeTarget& target, const nts::KeOutcome& outcome,
+                   platform::AddressFamily family, Deadline deadline, std::size_t* newCookies) {
+    const nts::KeResponse& response = outcome.response;
+    const std::string host = response.server.empty() ? target.host : response.server;
+    platform::SocketAddress address;
+    UdpSocket socket;
+    std::uint8_t uniqueId[32];
+    std::uint32_t nonce[2];
+    std::vector<std::uint8_t> request;
+    if (!platform::ResolveDatagramAddress(host.c_str(), response.port != 0 ? response.port : 123,
+                                          family, &address) ||
+        !socket.CreateConnected(address) || !platform::RandomBytes(uniqueId, sizeof uniqueId) ||
+        !platform::RandomBytes(nonce, sizeof nonce) ||
+        !nts::BuildNtsRequest(NtpTimestamp::FromParts(nonce[0], nonce[1]), uniqueId,
+                              response.cookies.front(), 0, outcome.keys, &request) ||
+        !socket.Send(request.data(), static_cast<int>(request.size()))) {
+        return "unsent";
+    }
+    BOOL readable = FALSE;
+    if (!socket.WaitReadable(&readable, MillisecondsUntil(deadline)) || !readable) {
+        return "none";
+    }
+    std::uint8_t answer[2048];
+    const int got = socket.Receive(answer, sizeof answer);
+    if (got <= 0) {
+        return "none";
+    }
+    std::vector<std::vector<std::uint8_t>> cookies;
+    const nts::NtsAnswer verdict = nts::CheckNtsAnswer(answer, static_cast<std::size_t>(got),
+                                                       uniqueId, outcome.keys, &cookies);
+    *newCookies = cookies.size();
+    return VerdictName(verdict);
+}
+
 int Usage() {
-    std::fprintf(stderr,
-                 "usage: ke_probe [--ca FILE] [--timeout SECONDS] [-4|-6] HOST[:PORT]...\n");
+    std::fprintf(
+        stderr, "usage: ke_probe [--ca FILE] [--timeout SECONDS] [-4|-6] [--ntp] HOST[:PORT]...\n");
     return 2;
 }
 
@@ -73,6 +132,7 @@ int Usage() {
 int main(int argc, char** argv) {
     nts::KeSettings settings;
     double timeout = 5;
+    bool askNtp = false;
     std::vector<nts::KeTarget> targets;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -80,6 +140,8 @@ int main(int argc, char** argv) {
             settings.caFile = argv[++i];
         } else if (arg == "--timeout" && i + 1 < argc) {
             timeout = std::atof(argv[++i]);
+        } else if (arg == "--ntp") {
+            askNtp = true;
         } else if (arg == "-4" || arg == "-6") {
             settings.family =
                 arg == "-4" ? platform::AddressFamily::kIPv4 : platform::AddressFamily::kIPv6;
@@ -117,11 +179,19 @@ int main(int argc, char** argv) {
             continue;
         }
         const nts::KeResponse& response = outcome.response;
-        std::printf(" c2s=%s s2c=%s cookies=%zu cookie-bytes=%zu server=%s port=%d\n",
+        std::printf(" c2s=%s s2c=%s cookies=%zu cookie-bytes=%zu server=%s port=%d",
                     Hex(outcome.keys.clientToServer, 32).c_str(),
                     Hex(outcome.keys.serverToClient, 32).c_str(), response.cookies.size(),
                     response.cookies.front().size(),
                     response.server.empty() ? "-" : response.server.c_str(), response.port);
+        if (askNtp) {
+            std::size_t newCookies = 0;
+            const std::string verdict =
+                AskNtp(targets[i], outcome, settings.family, deadline, &newCookies);
+            std::printf(" ntp=%s new-cookies=%zu", verdict.c_str(), newCookies);
+            status = verdict == "authentic" ? status : 1;
+        }
+        std::printf("\n");
     }
 #ifdef _WIN32
     ::WSACleanup();

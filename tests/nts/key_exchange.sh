@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The NTS key exchange end to end, through tests/nts/ke_probe (ke_probe.exe under Wine):
 #  - against chronyd serving NTS: keys, cookies, the NTP server and port it names, both
-#    exchanges at once; a wrong CA and certificates for another name refused;
+#    exchanges at once, and the exported keys proven by an authentic NTS answer from the
+#    server named; a wrong CA and certificates for another name refused;
 #  - the system's trust: Linux's CA bundle ($SSL_CERT_FILE); under Wine the prefix's ROOT
 #    store, with the test CA added and removed by wine_root_store.exe;
 #  - against the hostile server (tests/tools/fake_nts_ke_server.py): each way of failing
@@ -88,7 +89,7 @@ ke_port=$(free_port "$chrony_address")
 start_chronyd_nts "$chrony_address" "$ntp_port" "$work/chrony" "$ke_port" \
     "$certs/server-chain.pem" "$certs/server.key" || { echo "FAIL chronyd did not start"; exit 1; }
 
-probe chrony --ca "$ca" "$chrony_address:$ke_port" "$chrony_address:$ke_port"
+probe chrony --ntp --ca "$ca" "$chrony_address:$ke_port" "$chrony_address:$ke_port"
 check "chrony: both exchanges at once succeed" [ "$status" -eq 0 ]
 first=$(sed -n 1p "$work/out/chrony")
 second=$(sed -n 2p "$work/out/chrony")
@@ -103,6 +104,11 @@ check "chrony: two keys of 32 bytes, one for each direction" \
 check "chrony: no key is all zeros" bash -c '[[ "$0$1" != *0000000000000000* ]]' "$c2s" "$s2c"
 check "chrony: each exchange has keys of its own" \
     [ -n "$c2s" -a "$c2s" != "$(field c2s "$second")" -a "$s2c" != "$(field s2c "$second")" ]
+# chronyd reads the request with the client-to-server key and seals its answer with the other:
+# both keys exported as chronyd derived them.
+check "chrony: the keys get an authentic NTS answer with a new cookie, for each exchange" \
+    [ "$(field ntp "$first")" = authentic -a "$(field new-cookies "$first")" = 1 -a \
+      "$(field ntp "$second")" = authentic ]
 
 probe wrong-ca --ca "$stranger" "$chrony_address:$ke_port"
 check "chrony, wrong CA: refused as not trusted" \

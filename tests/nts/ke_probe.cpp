@@ -21,10 +21,6 @@
 #include "nts/nts_fields.h"
 #include "platform/platform.h"
 
-#ifdef _WIN32
-#include <winsock2.h>
-#endif
-
 namespace {
 
 std::string Hex(const std::uint8_t* bytes, std::size_t size) {

@@ -269,15 +269,20 @@ bool TlsChannel::Handshake(const std::string& host, const std::string& caFile, D
         *error = "the server sent no certificate";
         return false;
     }
-    std::vector<std::uint8_t> address;
-    const bool literal = platform::AddressLiteralBytes(name.c_str(), &address) != FALSE;
 #ifdef _WIN32
-    if (chainEngine &&
-        !SystemTrustsChain(leaf, name, literal, MillisecondsUntil(deadline), error)) {
-        return false;
+    if (chainEngine) {
+        std::vector<std::uint8_t> address;
+        const bool literal = platform::AddressLiteralBytes(name.c_str(), &address) != FALSE;
+        // (A retrieval time-out of 0 would be the engine's default of 15 s.)
+        const DWORD left = MillisecondsUntil(deadline);
+        if (left == 0) {
+            *error = s.Failure(MBEDTLS_ERR_SSL_TIMEOUT, kHandshake);
+            return false;
+        }
+        if (!SystemTrustsChain(leaf, name, literal, left, error)) {
+            return false;
+        }
     }
-#else
-    (void)literal;
 #endif
     if (!CertificateNamesHost(AltNamesOf(leaf), name)) {
         *error = "certificate does not name " + host;

@@ -34,9 +34,10 @@ function(_quillon_import_mbedtls name)
 endfunction()
 
 if(WIN32)
-  # The entropy source is BCryptGenRandom; the library's own socket layer needs Winsock 2.
+  # The entropy source is BCryptGenRandom; the library's own socket layer needs Winsock 2,
+  # and so does the certificate check of address entries (inet_pton).
   _quillon_import_mbedtls(mbedcrypto Threads::Threads bcrypt)
-  _quillon_import_mbedtls(mbedx509 MbedTLS::mbedcrypto)
+  _quillon_import_mbedtls(mbedx509 MbedTLS::mbedcrypto ws2_32)
   _quillon_import_mbedtls(mbedtls MbedTLS::mbedx509 ws2_32)
 else()
   _quillon_import_mbedtls(mbedcrypto Threads::Threads)

@@ -131,6 +131,31 @@ bool SameAddress(const SocketAddress& a, const SocketAddress& b) {
            std::memcmp(a.storage, b.storage, static_cast<std::size_t>(a.length)) == 0;
 }
 
+BOOL AddressLiteralBytes(const char* host, std::vector<std::uint8_t>* bytes) {
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST;  // a literal or nothing: no look-up
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(WithoutBrackets(host).c_str(), nullptr, &hints, &found) != 0 ||
+        found == nullptr) {
+        return FALSE;
+    }
+    const void* address = nullptr;
+    std::size_t size = 0;
+    if (found->ai_family == AF_INET) {
+        address = &reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+        size = 4;
+    } else if (found->ai_family == AF_INET6) {
+        address = &reinterpret_cast<const sockaddr_in6*>(found->ai_addr)->sin6_addr;
+        size = 16;
+    }
+    const auto* start = static_cast<const std::uint8_t*>(address);
+    if (start != nullptr) {
+        bytes->assign(start, start + size);
+    }
+    ::freeaddrinfo(found);
+    return start != nullptr ? TRUE : FALSE;
+}
+
 std::string AddressText(const SocketAddress& address) {
     char text[NI_MAXHOST] = {};
     if (::getnameinfo(address.Get(), static_cast<socklen_t>(address.length), text, sizeof text,

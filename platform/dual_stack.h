@@ -38,6 +38,9 @@ BOOL ResolveAddressLiteral(const char* host, int port, AddressFamily family,
 void SetAddressPort(SocketAddress* address, int port);
 // Whether two addresses are the same server: family, address and port.
 bool SameAddress(const SocketAddress& a, const SocketAddress& b);
+// The bytes of an address literal (4 for IPv4, 16 for IPv6; brackets allowed), read without
+// asking any resolver; FALSE when host is a name or nothing.
+BOOL AddressLiteralBytes(const char* host, std::vector<std::uint8_t>* bytes);
 // The address without its port: "192.0.2.1", "2001:db8::1".
 std::string AddressText(const SocketAddress& address);
 // A datagram socket of the address's family; INVALID_SOCKET with the reason as last error.

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "check/clock_selection.h"
+#include "check/nts_setup.h"
 #include "check/server_probe.h"
 #include "check/server_roster.h"
 #include "net/deadline.h"
@@ -105,6 +106,8 @@ const char* StatusName(ServerStatus status) {
             return "unresolved";
         case ServerStatus::kDuplicate:
             return "duplicate";
+        case ServerStatus::kNtsFailed:
+            return "nts failed";
     }
     return "?";
 }
@@ -120,11 +123,35 @@ CheckResult RunClockCheck(const std::vector<NamedServer>& servers, const CheckSe
     const Roster roster = PlanRoster(
         servers, queryOf, LookUpNames(queries, settings.port, settings.family, lookUpEnd));
 
+    // One probe per distinct address, named after the first entry that named it.
     std::vector<std::unique_ptr<ServerProbe>> probes;
+    std::vector<NtsServer> targets;
     for (std::size_t i = 0; i < roster.entries.size(); ++i) {
         if (roster.probeOf[i] >= 0) {
             probes.push_back(std::make_unique<ServerProbe>(roster.entries[i].name, settings));
-            probes.back()->Open(roster.addresses[static_cast<std::size_t>(roster.probeOf[i])]);
+            targets.push_back({roster.entries[i].name,
+                               roster.addresses[static_cast<std::size_t>(roster.probeOf[i])]});
+        }
+    }
+    int asked = roster.asked;
+    if (settings.nts) {
+        std::vector<NtsStart> starts = StartNts(targets, settings);
+        for (std::size_t p = 0; p < probes.size(); ++p) {
+            NtsStart& start = starts[p];
+            if (!start.ok) {
+                probes[p]->Exclude(ServerStatus::kNtsFailed, start.error);
+            } else if (start.sameAs >= 0) {
+                probes[p]->Exclude(ServerStatus::kDuplicate,
+                                   targets[static_cast<std::size_t>(start.sameAs)].name);
+                --asked;
+            } else {
+                probes[p]->Open(start.ntpAddress);
+                probes[p]->UseNts(std::move(start.session));
+            }
+        }
+    } else {
+        for (std::size_t p = 0; p < probes.size(); ++p) {
+            probes[p]->Open(targets[p].address);
         }
     }
     Exchange(probes);
@@ -135,12 +162,14 @@ CheckResult RunClockCheck(const std::vector<NamedServer>& servers, const CheckSe
         reports.push_back(probe->Report());
     }
     CheckResult result;
-    Select(settings, roster.asked, &reports, &result);
+    Select(settings, asked, &reports, &result);
+    result.nts = settings.nts;
     for (std::size_t i = 0; i < roster.entries.size(); ++i) {
         if (roster.probeOf[i] < 0) {
             result.servers.push_back(roster.entries[i]);
         } else {
-            // A pool's entries share a name but not an address: each keeps its own.
+            // A pool's entries share a name but not an address: each keeps its own (that of
+            // its key exchange, under NTS).
             ServerReport entry = reports[static_cast<std::size_t>(roster.probeOf[i])];
             entry.name = roster.entries[i].name;
             entry.address = roster.entries[i].address;

@@ -26,6 +26,10 @@ struct CheckSettings {
     double maxDistanceSeconds = 1.5;
     // Servers that must agree for a valid result; 0: a strict majority of those asked.
     int minAgree = 0;
+    // NTS: every server is asked through a key exchange and authenticated requests.
+    bool nts = false;
+    int ntsPort = 4460;  // of the key exchange
+    std::string caFile;  // PEM roots that replace the system's; empty: the system's
 };
 
 // A server as named on the command line: one server, or a pool whose name stands for
@@ -46,9 +50,11 @@ enum class ServerStatus {
     kKissOfDeath,
     kUnresolved,
     kDuplicate,  // its address was asked for another entry, which votes for it
+    kNtsFailed,  // its NTS key exchange failed: never asked without NTS
 };
 
-// "ok", "falseticker", "no answer", "rejected", "kod", "unresolved", "duplicate".
+// "ok", "falseticker", "no answer", "rejected", "kod", "unresolved", "duplicate",
+// "nts failed".
 const char* StatusName(ServerStatus status);
 
 // The sample of a server with the smallest round-trip delay.
@@ -64,6 +70,7 @@ struct ServerReport {
     ServerStatus status = ServerStatus::kNoAnswer;
     std::string kissCode;  // of a Kiss-o'-Death
     bool measured = false;
+    int samples = 0;  // answers believed; the best of them is kept
     Measurement best;
     // delay / 2 + root delay / 2 + root dispersion: how far the true offset may lie from
     // best.offset (without the tolerance).
@@ -72,7 +79,9 @@ struct ServerReport {
     DWORD error = 0;  // resolver or socket code of an unresolved or failed server
     // For people: why the last answer was rejected, or why a look-up failed; may be empty.
     std::string reason;
-    std::string duplicateOf;  // the name of the entry asked for a duplicate
+    std::string duplicateOf;     // the name of the entry asked for a duplicate
+    bool authenticated = false;  // its sample came in an answer authenticated by NTS
+    std::string ntsError;        // why its NTS key exchange failed
 };
 
 struct CheckResult {
@@ -82,6 +91,7 @@ struct CheckResult {
     int agree = 0;                      // survivors of the selection
     int minAgree = 0;       // survivors needed, --min-agree or a strict majority of those asked
     bool majority = false;  // the survivors are a strict majority of those that answered
+    bool nts = false;       // asked through NTS: every sample taken is authenticated
     // A majority, and at least minAgree servers agree.
     bool valid = false;
     double offset = 0.0;      // median of the survivors' offsets

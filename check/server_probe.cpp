@@ -29,6 +29,8 @@ BOOL DrawNonce(NtpTimestamp* nonce) {
     return TRUE;
 }
 
+constexpr int kAnswerBufferSize = 2048;
+
 const char* RejectionText(sntp::AnswerCheck check) {
     switch (check) {
         case sntp::AnswerCheck::kAccepted:
@@ -62,6 +64,17 @@ void ServerProbe::Open(const platform::SocketAddress& address) {
     }
 }
 
+void ServerProbe::UseNts(std::unique_ptr<NtsSession> session) {
+    m_nts = std::move(session);
+}
+
+void ServerProbe::Exclude(ServerStatus status, const std::string& detail) {
+    m_bExcluded = true;
+    m_report.status = status;
+    (status == ServerStatus::kDuplicate ? m_report.duplicateOf : m_report.ntsError) = detail;
+    Stop(0);
+}
+
 bool ServerProbe::Finished() const {
     return m_bStopped || (m_nSent == m_settings.samples && m_inFlight.empty());
 }
@@ -92,11 +105,19 @@ void ServerProbe::SendRequest() {
         Stop(platform::LastError());
         return;
     }
-    std::uint8_t packet[sntp::kPacketSize];
-    sntp::BuildRequest(request.nonce, packet);
+    std::vector<std::uint8_t> packet(sntp::kPacketSize);
+    if (m_nts) {
+        if (!m_nts->BuildRequest(request.nonce, m_settings.samples - m_nSent - 1, &packet,
+                                 &request.id)) {
+            Stop(platform::LastError());
+            return;
+        }
+    } else {
+        sntp::BuildRequest(request.nonce, packet.data());
+    }
     // T1 is read last, just before the send, to frame the round trip tightly.
     request.sent = NtpTimestamp::PreciseNow();
-    if (!m_socket.Send(packet, sizeof packet)) {
+    if (!m_socket.Send(packet.data(), static_cast<int>(packet.size()))) {
         Stop(platform::LastError());
         return;
     }
@@ -117,7 +138,8 @@ void ServerProbe::Stop(DWORD error) {
 }
 
 void ServerProbe::Receive(const NtpTimestamp& ready) {
-    std::uint8_t answer[sntp::kAnswerBufferSize] = {};
+    // Room for an NTS answer's cookies; a plain answer is read from its first 48 bytes.
+    std::uint8_t answer[kAnswerBufferSize] = {};
     std::int64_t seconds = 0;
     std::uint32_t nanoseconds = 0;
     bool stamped = false;
@@ -139,6 +161,24 @@ void ServerProbe::Receive(const NtpTimestamp& ready) {
     });
     if (answered == m_inFlight.end()) {
         return;
+    }
+    if (m_nts) {
+        // Echoing the nonce is not enough: anyone on the path saw it. What fails here is
+        // dropped like a stray, and the request waits on for its authentic answer.
+        switch (m_nts->CheckAnswer(answer, static_cast<std::size_t>(length), answered->id)) {
+            case nts::NtsAnswer::kAuthentic:
+                break;
+            case nts::NtsAnswer::kNak:
+                m_inFlight.erase(answered);
+                m_bKissed = true;
+                m_report.kissCode = "NTSN";
+                Stop(0);
+                return;
+            case nts::NtsAnswer::kNotOurs:
+            case nts::NtsAnswer::kUnauthentic:
+            case nts::NtsAnswer::kMalformed:
+                return;
+        }
     }
     const Request request = *answered;
     m_inFlight.erase(answered);
@@ -182,6 +222,7 @@ void ServerProbe::TakeSample(const std::uint8_t* answer, const Request& request,
     sample.m_tsOriginate = request.sent;  // the answer echoes the nonce, not T1
     sample.m_tsDestination = arrival;
     sntp::ComputeDelayAndOffset(&sample);
+    ++m_report.samples;
     if (m_report.measured && sample.m_dRoundTripDelay >= m_report.best.delay) {
         return;
     }
@@ -196,7 +237,8 @@ void ServerProbe::TakeSample(const std::uint8_t* answer, const Request& request,
 
 ServerReport ServerProbe::Report() const {
     ServerReport report = m_report;
-    if (report.status == ServerStatus::kUnresolved) {
+    report.authenticated = m_nts != nullptr && report.measured;
+    if (m_bExcluded) {
         return report;
     }
     if (m_bKissed) {

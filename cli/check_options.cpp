@@ -18,6 +18,10 @@ const char kCheckUsage[] =
     "  --max-distance S\n"
     "                  reject a server whose root distance exceeds S seconds (default 1.5)\n"
     "  --min-agree N   servers that must agree (default: a strict majority of those asked)\n"
+    "  --nts           ask every server through NTS (RFC 8915): a TLS key exchange, then\n"
+    "                  authenticated requests; a server that fails it is not used\n"
+    "  --ca FILE       with --nts: trust these PEM certificates instead of the system's\n"
+    "  --nts-port N    with --nts: TCP port of the key exchange (default 4460)\n"
     "  --json          one JSON document instead of the text report\n"
     "  --warn W --crit C\n"
     "                  monitoring-plugin output; exit 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN\n"
@@ -88,6 +92,15 @@ const ValueOption kValueOptions[] = {
          o->servers.emplace_back(t, true);
          return *t != '\0';
      }},
+    {"--ca", "a file of PEM certificates",
+     [](const char* t, CheckOptions* o) {
+         o->settings.caFile = t;
+         return *t != '\0';
+     }},
+    {"--nts-port", "a port number from 1 to 65535",
+     [](const char* t, CheckOptions* o) {
+         return ParseInteger(t, 1, 65535, &o->settings.ntsPort);
+     }},
     {"--warn", "seconds, 0 or more",
      [](const char* t, CheckOptions* o) { return ParseSeconds(t, 0.0, 1e9, &o->warn); }},
     {"--crit", "seconds, 0 or more",
@@ -123,6 +136,7 @@ bool ParseCheckOptions(int argc, const char* const* argv, CheckOptions* options,
                        std::string* error) {
     bool warnGiven = false;
     bool critGiven = false;
+    bool ntsPortGiven = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--check") == 0) {
@@ -134,10 +148,13 @@ bool ParseCheckOptions(int argc, const char* const* argv, CheckOptions* options,
                 return false;
             }
             warnGiven |= std::strcmp(arg, "--warn") == 0;
+            ntsPortGiven |= std::strcmp(arg, "--nts-port") == 0;
             critGiven |= std::strcmp(arg, "--crit") == 0;
             ++i;
         } else if (std::strcmp(arg, "--json") == 0) {
             options->json = true;
+        } else if (std::strcmp(arg, "--nts") == 0) {
+            options->settings.nts = true;
         } else if (std::strcmp(arg, "--set") == 0) {
             options->set = true;
         } else if (std::strcmp(arg, "-4") == 0 || std::strcmp(arg, "-6") == 0) {
@@ -166,6 +183,10 @@ bool ParseCheckOptions(int argc, const char* const* argv, CheckOptions* options,
     }
     if (options->plugin && options->json) {
         *error = "--json and --warn/--crit are different outputs: choose one";
+        return false;
+    }
+    if (!options->settings.nts && (ntsPortGiven || !options->settings.caFile.empty())) {
+        *error = "--ca and --nts-port go with --nts";
         return false;
     }
     if (options->limitStep && !options->set) {

@@ -37,6 +37,8 @@ std::string StatusText(const ServerReport& server) {
         status += " " + PrintableText(server.kissCode);
     } else if (server.status == ServerStatus::kDuplicate) {
         status += " of " + PrintableText(server.duplicateOf);
+    } else if (server.status == ServerStatus::kNtsFailed) {
+        detail = server.ntsError;
     } else if ((server.status == ServerStatus::kUnresolved ||
                 server.status == ServerStatus::kNoAnswer) &&
                server.error != 0) {
@@ -67,7 +69,7 @@ std::string Summary(const CheckResult& result) {
                std::to_string(result.asked) + " servers asked must";
     }
     return "offset " + Seconds(result.offset) + " +/- " + Format("%.6f", result.errorBound) +
-           " s; " + agreeing;
+           " s; " + agreeing + (result.nts ? ", authenticated by NTS" : "");
 }
 
 std::string SetLine(const SetOutcome& set) {
@@ -108,7 +110,10 @@ std::string JsonServer(const ServerReport& s) {
            ", \"root_dispersion\": " + measured(JsonNumber(m.header.rootDispersion)) +
            ", \"refid\": " + measured(JsonString(check::ReferenceIdText(m.header))) +
            ", \"error_bound\": " + measured(JsonNumber(s.errorBound)) +
-           ", \"reason\": " + text(s.reason) + ", \"duplicate_of\": " + text(s.duplicateOf) + "}";
+           ", \"reason\": " + text(s.reason) + ", \"duplicate_of\": " + text(s.duplicateOf) +
+           ", \"samples\": " + std::to_string(s.samples) +
+           ", \"authenticated\": " + (s.authenticated ? "true" : "false") +
+           ", \"nts_error\": " + text(s.ntsError) + "}";
 }
 
 const char* PluginStateName(PluginState state) {
@@ -154,6 +159,7 @@ std::string CheckJsonReport(const CheckResult& result, const SetOutcome& set) {
            ", \"asked\": " + std::to_string(result.asked) +
            ", \"min_agree\": " + std::to_string(result.minAgree) +
            ", \"valid\": " + (result.valid ? "true" : "false") +
+           ", \"nts\": " + (result.nts ? "true" : "false") +
            ", \"set\": " + JsonString(check::SetKindName(set.kind)) +
            ", \"set_reason\": " + (set.reason.empty() ? "null" : JsonString(set.reason)) +
            ", \"servers\": [" + servers + "\n]}\n";
@@ -180,7 +186,7 @@ std::string CheckPluginReport(const CheckResult& result, const SetOutcome& set, 
     if (result.valid) {
         line += "Offset " + Format("%.6f", result.offset) + " secs, " +
                 std::to_string(result.agree) + " of " + std::to_string(result.answered) +
-                " servers agree";
+                " servers agree" + (result.nts ? ", authenticated by NTS" : "");
         if (set.kind != SetKind::kNotRequested) {
             line += std::string(", clock set: ") + check::SetKindName(set.kind);
         }

@@ -37,9 +37,9 @@ private:
 bool Exchange(const KeTarget& target, const KeSettings& settings, Deadline deadline,
               KeOutcome* outcome) {
     std::string& error = outcome->error;
-    platform::SocketAddress address;
-    if (!platform::ResolveDatagramAddress(target.host.c_str(), target.port, settings.family,
-                                          &address)) {
+    platform::SocketAddress address = target.address;
+    if (address.length == 0 && !platform::ResolveDatagramAddress(target.host.c_str(), target.port,
+                                                                 settings.family, &address)) {
         error =
             "cannot resolve " + target.host + " (" + std::to_string(platform::LastError()) + ")";
         return false;

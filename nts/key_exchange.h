@@ -18,6 +18,9 @@ namespace nts {
 struct KeTarget {
     std::string host;  // a name, or an address literal (IPv6 with or without brackets)
     int port = kKeDefaultPort;
+    // Where to connect, already looked up (the check bounds its look-ups itself); when
+    // empty, host is looked up here. The certificate must name host either way.
+    platform::SocketAddress address;
 };
 
 struct KeSettings {

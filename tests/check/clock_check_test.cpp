@@ -12,10 +12,13 @@
 #include "../unit/loopback_server.h"
 #include "../unit/sntp_answer.h"
 #include "check/clock_selection.h"
+#include "check/nts_session.h"
 #include "check/server_probe.h"
 #include "check/server_roster.h"
 #include "cli/check_options.h"
 #include "cli/safe_text.h"
+#include "net/sntp_packet.h"
+#include "nts/extension_field.h"
 #include "platform/platform.h"
 
 namespace {
@@ -268,6 +271,47 @@ TEST(ServerRoster, EachAddressIsAskedAndCountedOnce) {
                       roster.probeOf.begin(), roster.probeOf.end(), [](int p) { return p >= 0; })))
             << c.what;
     }
+}
+
+// The bodies of the fields of type in an NTS request, padding dropped for cookies of a
+// length that is a multiple of 4.
+std::vector<std::vector<std::uint8_t>> FieldBodies(const std::vector<std::uint8_t>& packet,
+                                                   std::uint16_t type) {
+    std::vector<std::vector<std::uint8_t>> bodies;
+    std::size_t offset = sntp::kPacketSize;
+    nts::ExtensionField field;
+    while (nts::ReadExtensionField(packet.data(), packet.size(), &offset, &field)) {
+        if (field.type == type) {
+            bodies.emplace_back(field.body.data, field.body.data + field.body.size);
+        }
+    }
+    return bodies;
+}
+
+TEST(NtsSession, EachCookieIsSentOnceAndMoreAreAskedForAsNeeded) {
+    nts::NtsKeys keys{};
+    const std::vector<std::uint8_t> first(64, 0x11), second(64, 0x22);
+    check::NtsSession session(keys, {first, second});
+    std::vector<std::uint8_t> packet;
+    check::UniqueId id1{}, id2{}, id3{};
+    const NtpTimestamp nonce = NtpTimestamp::FromParts(1, 2);
+
+    // Three requests to come after this one, one cookie left after it: two more wanted.
+    ASSERT_TRUE(session.BuildRequest(nonce, 3, &packet, &id1));
+    EXPECT_EQ(FieldBodies(packet, nts::kCookieField),
+              std::vector<std::vector<std::uint8_t>>{first});
+    EXPECT_EQ(FieldBodies(packet, nts::kCookiePlaceholderField).size(), 2u);
+    EXPECT_EQ(FieldBodies(packet, nts::kUniqueIdentifierField),
+              (std::vector<std::vector<std::uint8_t>>{{id1.begin(), id1.end()}}));
+
+    ASSERT_TRUE(session.BuildRequest(nonce, 0, &packet, &id2));
+    EXPECT_EQ(FieldBodies(packet, nts::kCookieField),
+              std::vector<std::vector<std::uint8_t>>{second});
+    EXPECT_TRUE(FieldBodies(packet, nts::kCookiePlaceholderField).empty());
+    EXPECT_NE(id1, id2) << "a fresh identifier for every request";
+
+    EXPECT_FALSE(session.BuildRequest(nonce, 0, &packet, &id3)) << "a cookie sent twice";
+    EXPECT_EQ(session.CookiesLeft(), 0u);
 }
 
 TEST(CheckOutputText, ServerTextIsMadeSafeToPrint) {

@@ -154,15 +154,17 @@ def main():
     parser.add_argument("--ntp-server", default="127.0.0.1")
     parser.add_argument("--ntp-port", type=int, default=123)
     parser.add_argument("--request-log")
+    parser.add_argument("--port", type=int, default=0,
+                        help="the first behaviour's port (default: any free one)")
     parser.add_argument("behaviours", nargs="+", choices=BEHAVIOURS)
     options = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
 
     server = Server(options)
     family = socket.AF_INET6 if ":" in options.address else socket.AF_INET
-    for behaviour in options.behaviours:
+    for index, behaviour in enumerate(options.behaviours):
         listener = socket.socket(family, socket.SOCK_STREAM)
-        listener.bind((options.address, 0))
+        listener.bind((options.address, options.port if index == 0 else 0))
         listener.listen(16)
         threading.Thread(target=server.serve, args=(listener, behaviour), daemon=True).start()
         print(f"ready {behaviour} {listener.getsockname()[1]}", flush=True)

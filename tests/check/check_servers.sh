@@ -347,7 +347,7 @@ for form in --version -V "--check --version"; do
 done
 
 # Every --check command line the READMEs show, run with agreeing fake servers in place of the
-# pool's, is understood and names only options --check --help lists; the monitoring entries'
+# public servers it names, is understood and names only options --check --help lists; the monitoring entries'
 # status line is README.txt's example but for the offset. (IPv4 stands in for the pool's
 # names: the IPv6 look-up has its own cases above.)
 serve 127.0.0.66 --offset 0.25
@@ -367,7 +367,8 @@ while read -r line; do
     args=()
     served=0
     for word in "${words[@]}"; do
-        if [[ "$word" == *pool.ntp.org ]]; then
+        # Every host name shown is a public server: a stand-in on loopback takes its place.
+        if [[ "$word" =~ ^[a-z0-9][a-z0-9-]*(\.[a-z0-9-]+)*\.[a-z][a-z0-9-]*$ ]]; then
             word=${stand_ins[served++ % ${#stand_ins[@]}]}
         elif [[ "$word" == -* && -z "${listed[$word]:-}" ]]; then
             listed[$word]=1

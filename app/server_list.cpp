@@ -34,6 +34,23 @@ DWORD FileErrorCode() {
 #endif
 }
 
+// Whether path names a regular file; FALSE with the reason as last error when it cannot be
+// looked at. Windows' plain stat has 32-bit sizes and fails on a file above 2 GiB.
+BOOL StatRegularFile(const std::string& path, bool* regular) {
+#ifdef _WIN32
+    struct _stat64 status {};
+    if (_stat64(path.c_str(), &status) != 0) {
+#else
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) {
+#endif
+        platform::SetLastError(FileErrorCode());
+        return FALSE;
+    }
+    *regular = S_ISREG(status.st_mode);
+    return TRUE;
+}
+
 }  // namespace
 
 std::vector<std::string> ParseServerList(const std::string& bytes) {
@@ -61,12 +78,11 @@ std::vector<std::string> ParseServerList(const std::string& bytes) {
 BOOL ReadServerList(const std::string& path, std::vector<std::string>* entries) {
     // Only a regular file is a list: a device could be endless, and opening a pipe would
     // wait for a writer.
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0) {
-        platform::SetLastError(FileErrorCode());
+    bool regular = false;
+    if (!StatRegularFile(path, &regular)) {
         return FALSE;
     }
-    if (!S_ISREG(status.st_mode)) {
+    if (!regular) {
         platform::SetLastError(ERROR_INVALID_DATA);
         return FALSE;
     }

@@ -24,6 +24,7 @@ TARGET_CHECK_MEDIAN_MS = 2.0
 TARGET_CHECK_MEAN_ERROR_MS = 0.05
 TARGET_CHECK_MAX_ERROR_MS = 0.2
 TARGET_CHECK_THREE_EXTRA_MS = 1.0
+TARGET_NTS_WALL_FACTOR = 8.0
 
 
 def one_shot(clients, server, runs):
@@ -147,6 +148,8 @@ def parse_arguments(argv):
     p.add_argument("--shift", type=float, required=True, help="its clock error in seconds")
     p.add_argument("--also-shifted", nargs=2, required=True,
                    help="two more chronyd shifted alike, for the checks of three servers")
+    p.add_argument("--nts-ca", help="CA of the shifted servers' NTS certificates: adds the "
+                   "--check --nts rows (the servers serve NTS on port 4460)")
     p.add_argument("--runs", type=int, default=20)
     p.add_argument("--exchanges", type=int, default=100)
     p.add_argument("--window-exe", help="quillon.exe; the window part is skipped without it")
@@ -172,7 +175,7 @@ def main(argv):
     print(f"offset accuracy: {args.exchanges} exchanges of each client ...", file=sys.stderr)
     results["accuracy"] = accuracy(clients, args.shifted, args.shift, args.exchanges)
     print(f"checks of one and three servers: {args.exchanges} runs of each ...", file=sys.stderr)
-    results["check"] = check_runs(peer_clients.check_clients(args.query, args.peers_bin),
+    results["check"] = check_runs(peer_clients.check_clients(args.query, args.peers_bin, args.nts_ca),
                                   [args.shifted, *args.also_shifted], args.shift,
                                   args.exchanges)
     print("core micro-benchmarks ...", file=sys.stderr)
@@ -193,7 +196,8 @@ def main(argv):
                "check_median_ms": TARGET_CHECK_MEDIAN_MS,
                "check_mean_error_ms": TARGET_CHECK_MEAN_ERROR_MS,
                "check_max_error_ms": TARGET_CHECK_MAX_ERROR_MS,
-               "check_three_extra_ms": TARGET_CHECK_THREE_EXTRA_MS}
+               "check_three_extra_ms": TARGET_CHECK_THREE_EXTRA_MS,
+               "nts_wall_factor": TARGET_NTS_WALL_FACTOR}
     targets.update(getattr(sys.modules.get("window_bench"), "TARGETS", {}))
     results["targets"] = targets
     table = report_table.render(results)

@@ -56,9 +56,15 @@ def clients(query, peers_bin):
     ]
 
 
-def check_clients(query, peers_bin):
-    """quillon-query --check next to ntpdig, each asking the servers it is given at once."""
-    return [
+def check_clients(query, peers_bin, nts_ca=None):
+    """quillon-query --check (with NTS too, when the servers serve it and nts_ca is their
+    CA) next to ntpdig, each asking the servers it is given at once."""
+    clients = [
         Client("quillon-query --check", [query, "--check", "{server}"], CHECK_OFFSET),
         Client("ntpdig", [f"{peers_bin}/ntpdig", "{server}"], NTPDIG_OFFSET),
     ]
+    if nts_ca:
+        clients.insert(1, Client("quillon-query --check --nts",
+                                 [query, "--check", "--nts", "--ca", nts_ca, "{server}"],
+                                 CHECK_OFFSET))
+    return clients

@@ -5,7 +5,9 @@
 #include <memory>
 
 #include "check/clock_selection.h"
+#include "check/nts_setup.h"
 #include "check/server_probe.h"
+#include "check/server_roster.h"
 #include "net/deadline.h"
 #include "platform/platform.h"
 
@@ -54,10 +56,13 @@ void Exchange(const std::vector<std::unique_ptr<ServerProbe>>& probes) {
     }
 }
 
-void Select(const CheckSettings& settings, CheckResult* result) {
+// Clock selection over the distinct servers asked: reports[i] is probe i's, updated with
+// the falsetickers it finds.
+void Select(const CheckSettings& settings, int asked, std::vector<ServerReport>* reports,
+            CheckResult* result) {
     std::vector<Candidate> candidates;
     std::vector<ServerReport*> measured;
-    for (ServerReport& server : result->servers) {
+    for (ServerReport& server : *reports) {
         if (server.status == ServerStatus::kOk) {
             candidates.push_back(
                 {server.best.offset, server.errorBound + settings.toleranceSeconds});
@@ -65,9 +70,14 @@ void Select(const CheckSettings& settings, CheckResult* result) {
         }
     }
     const Selection selection = SelectSurvivors(candidates);
+    result->asked = asked;
     result->answered = static_cast<int>(candidates.size());
     result->agree = static_cast<int>(selection.survivors);
-    result->valid = selection.valid;
+    result->minAgree = settings.minAgree > 0 ? settings.minAgree : asked / 2 + 1;
+    result->majority = selection.valid;
+    // A majority of the answers alone is not enough: when most servers asked are silent,
+    // the few that answer must not decide (one of one is no check at all).
+    result->valid = selection.valid && result->agree >= result->minAgree;
     result->offset = selection.offset;
     for (std::size_t i = 0; i < measured.size(); ++i) {
         if (selection.survivor[i]) {
@@ -94,25 +104,78 @@ const char* StatusName(ServerStatus status) {
             return "kod";
         case ServerStatus::kUnresolved:
             return "unresolved";
+        case ServerStatus::kDuplicate:
+            return "duplicate";
+        case ServerStatus::kNtsFailed:
+            return "nts failed";
     }
     return "?";
 }
 
-CheckResult RunClockCheck(const std::vector<std::string>& servers, const CheckSettings& settings) {
-    // Every name is resolved first; then all servers are asked at once. A server that
-    // cannot be opened is finished from the start.
+CheckResult RunClockCheck(const std::vector<NamedServer>& servers, const CheckSettings& settings) {
+    // Every name is looked up at once, within one time-out; then every distinct address is
+    // asked at once. A server that cannot be opened is finished from the start.
+    std::vector<std::size_t> queryOf;
+    const std::vector<NameQuery> queries = LookUpsFor(servers, &queryOf);
+    const Deadline lookUpEnd =
+        Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                           std::chrono::duration<double>(settings.timeoutSeconds));
+    const Roster roster = PlanRoster(
+        servers, queryOf, LookUpNames(queries, settings.port, settings.family, lookUpEnd));
+
+    // One probe per distinct address, named after the first entry that named it.
     std::vector<std::unique_ptr<ServerProbe>> probes;
-    for (const std::string& name : servers) {
-        probes.push_back(std::make_unique<ServerProbe>(name, settings));
-        probes.back()->Open();
+    std::vector<NtsServer> targets;
+    for (std::size_t i = 0; i < roster.entries.size(); ++i) {
+        if (roster.probeOf[i] >= 0) {
+            probes.push_back(std::make_unique<ServerProbe>(roster.entries[i].name, settings));
+            targets.push_back({roster.entries[i].name,
+                               roster.addresses[static_cast<std::size_t>(roster.probeOf[i])]});
+        }
+    }
+    int asked = roster.asked;
+    if (settings.nts) {
+        std::vector<NtsStart> starts = StartNts(targets, settings);
+        for (std::size_t p = 0; p < probes.size(); ++p) {
+            NtsStart& start = starts[p];
+            if (!start.ok) {
+                probes[p]->Exclude(ServerStatus::kNtsFailed, start.error);
+            } else if (start.sameAs >= 0) {
+                probes[p]->Exclude(ServerStatus::kDuplicate,
+                                   targets[static_cast<std::size_t>(start.sameAs)].name);
+                --asked;
+            } else {
+                probes[p]->Open(start.ntpAddress);
+                probes[p]->UseNts(std::move(start.session));
+            }
+        }
+    } else {
+        for (std::size_t p = 0; p < probes.size(); ++p) {
+            probes[p]->Open(targets[p].address);
+        }
     }
     Exchange(probes);
 
-    CheckResult result;
+    std::vector<ServerReport> reports;
+    reports.reserve(probes.size());
     for (const auto& probe : probes) {
-        result.servers.push_back(probe->Report());
+        reports.push_back(probe->Report());
     }
-    Select(settings, &result);
+    CheckResult result;
+    Select(settings, asked, &reports, &result);
+    result.nts = settings.nts;
+    for (std::size_t i = 0; i < roster.entries.size(); ++i) {
+        if (roster.probeOf[i] < 0) {
+            result.servers.push_back(roster.entries[i]);
+        } else {
+            // A pool's entries share a name but not an address: each keeps its own (that of
+            // its key exchange, under NTS).
+            ServerReport entry = reports[static_cast<std::size_t>(roster.probeOf[i])];
+            entry.name = roster.entries[i].name;
+            entry.address = roster.entries[i].address;
+            result.servers.push_back(std::move(entry));
+        }
+    }
     return result;
 }
 
@@ -136,8 +199,12 @@ SetOutcome SetClockFromCheck(const CheckResult& result, bool limitStep, double m
     outcome.kind = SetKind::kRefused;
     if (result.answered == 0) {
         outcome.reason = "no server gave a usable answer";
-    } else if (!result.valid) {
+    } else if (!result.majority) {
         outcome.reason = "the servers that answered do not agree by a majority";
+    } else if (!result.valid) {
+        outcome.reason = "only " + std::to_string(result.agree) + " of the " +
+                         std::to_string(result.asked) + " servers asked agree, fewer than the " +
+                         std::to_string(result.minAgree) + " required";
     } else if (limitStep && std::fabs(result.offset) > maxStep) {
         outcome.reason = "the correction is larger than --max-step";
     } else {
@@ -157,8 +224,7 @@ std::string ReferenceIdText(const sntp::ServerHeader& header) {
     if (header.stratum <= 1) {
         std::string code;
         for (int shift = 24; shift >= 0 && (id >> shift & 0xFF) != 0; shift -= 8) {
-            const char c = static_cast<char>(id >> shift & 0xFF);
-            code += (c >= 0x20 && c < 0x7F) ? c : '?';
+            code += static_cast<char>(id >> shift & 0xFF);
         }
         return code;
     }

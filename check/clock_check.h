@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "net/sntp_packet.h"
@@ -20,11 +21,40 @@ struct CheckSettings {
     int port = 123;
     platform::AddressFamily family = platform::AddressFamily::kAny;
     double toleranceSeconds = 0.1;  // added to every error bound for the agreement
+    // An answer whose root distance (root delay / 2 + root dispersion) is larger says its
+    // server does not know the time well enough to take part (ntpd's default limit).
+    double maxDistanceSeconds = 1.5;
+    // Servers that must agree for a valid result; 0: a strict majority of those asked.
+    int minAgree = 0;
+    // NTS: every server is asked through a key exchange and authenticated requests.
+    bool nts = false;
+    int ntsPort = 4460;  // of the key exchange
+    std::string caFile;  // PEM roots that replace the system's; empty: the system's
 };
 
-enum class ServerStatus { kOk, kFalseticker, kNoAnswer, kRejected, kKissOfDeath, kUnresolved };
+// A server as named on the command line: one server, or a pool whose name stands for
+// several (up to kPoolAddresses of them are asked).
+struct NamedServer {
+    NamedServer(const char* serverName) : name(serverName) {}  // NOLINT: a name is a server
+    NamedServer(std::string serverName, bool isPool = false)   // NOLINT: likewise
+        : name(std::move(serverName)), pool(isPool) {}
+    std::string name;
+    bool pool = false;
+};
 
-// "ok", "falseticker", "no answer", "rejected", "kod", "unresolved".
+enum class ServerStatus {
+    kOk,
+    kFalseticker,
+    kNoAnswer,
+    kRejected,
+    kKissOfDeath,
+    kUnresolved,
+    kDuplicate,  // its address was asked for another entry, which votes for it
+    kNtsFailed,  // its NTS key exchange failed: never asked without NTS
+};
+
+// "ok", "falseticker", "no answer", "rejected", "kod", "unresolved", "duplicate",
+// "nts failed".
 const char* StatusName(ServerStatus status);
 
 // The sample of a server with the smallest round-trip delay.
@@ -40,25 +70,37 @@ struct ServerReport {
     ServerStatus status = ServerStatus::kNoAnswer;
     std::string kissCode;  // of a Kiss-o'-Death
     bool measured = false;
+    int samples = 0;  // answers believed; the best of them is kept
     Measurement best;
     // delay / 2 + root delay / 2 + root dispersion: how far the true offset may lie from
     // best.offset (without the tolerance).
     double errorBound = 0.0;
     sntp::AnswerCheck rejection = sntp::AnswerCheck::kAccepted;  // of the last rejected answer
     DWORD error = 0;  // resolver or socket code of an unresolved or failed server
+    // For people: why the last answer was rejected, or why a look-up failed; may be empty.
+    std::string reason;
+    std::string duplicateOf;     // the name of the entry asked for a duplicate
+    bool authenticated = false;  // its sample came in an answer authenticated by NTS
+    std::string ntsError;        // why its NTS key exchange failed
 };
 
 struct CheckResult {
-    std::vector<ServerReport> servers;
-    int answered = 0;  // servers with a usable sample
-    int agree = 0;     // survivors of the selection
-    // The survivors are a strict majority of the servers that answered.
+    std::vector<ServerReport> servers;  // as named
+    int asked = 0;                      // distinct servers asked, whatever became of them
+    int answered = 0;                   // servers with a usable sample
+    int agree = 0;                      // survivors of the selection
+    int minAgree = 0;       // survivors needed, --min-agree or a strict majority of those asked
+    bool majority = false;  // the survivors are a strict majority of those that answered
+    bool nts = false;       // asked through NTS: every sample taken is authenticated
+    // A majority, and at least minAgree servers agree.
     bool valid = false;
     double offset = 0.0;      // median of the survivors' offsets
     double errorBound = 0.0;  // largest survivor error bound
 };
 
-CheckResult RunClockCheck(const std::vector<std::string>& servers, const CheckSettings& settings);
+// Looks every name up at once (within one time-out), asks each distinct address once, and
+// selects.
+CheckResult RunClockCheck(const std::vector<NamedServer>& servers, const CheckSettings& settings);
 
 enum class SetKind { kNotRequested, kDone, kRefused, kFailed };
 // "not requested", "done", "refused", "failed".
@@ -76,7 +118,8 @@ SetOutcome SetClockFromCheck(const CheckResult& result, bool limitStep, double m
                              TimeClient* client);
 
 // The reference id as people read it: the kiss or source code ("RATE", "GPS") of stratum 0
-// and 1, a dotted address above.
+// and 1 (its bytes up to the first zero, as the server sent them: printing them is the
+// printer's care), a dotted address above.
 std::string ReferenceIdText(const sntp::ServerHeader& header);
 
 }  // namespace check

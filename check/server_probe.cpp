@@ -1,6 +1,7 @@
 #include "check/server_probe.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "net/sntp_packet.h"
@@ -28,24 +29,50 @@ BOOL DrawNonce(NtpTimestamp* nonce) {
     return TRUE;
 }
 
+constexpr int kAnswerBufferSize = 2048;
+
+const char* RejectionText(sntp::AnswerCheck check) {
+    switch (check) {
+        case sntp::AnswerCheck::kAccepted:
+            break;
+        case sntp::AnswerCheck::kTooShort:
+            return "shorter than 48 bytes";
+        case sntp::AnswerCheck::kNotServerMode:
+            return "not in server mode";
+        case sntp::AnswerCheck::kBogusOrigin:
+            return "does not echo the request";
+        case sntp::AnswerCheck::kZeroTransmit:
+            return "zero transmit time";
+        case sntp::AnswerCheck::kUnsynchronised:
+            return "the server is unsynchronised (leap indicator 3)";
+        case sntp::AnswerCheck::kBadStratum:
+            return "stratum above 15";
+    }
+    return "";
+}
+
 }  // namespace
 
 ServerProbe::ServerProbe(std::string name, const CheckSettings& settings) : m_settings(settings) {
     m_report.name = std::move(name);
 }
 
-void ServerProbe::Open() {
-    platform::SocketAddress address;
-    if (!platform::ResolveDatagramAddress(m_report.name.c_str(), m_settings.port, m_settings.family,
-                                          &address)) {
-        m_report.status = ServerStatus::kUnresolved;
-        Stop(platform::LastError());
-        return;
-    }
+void ServerProbe::Open(const platform::SocketAddress& address) {
     m_report.address = platform::AddressText(address);
     if (!m_socket.CreateConnected(address)) {
         Stop(platform::LastError());
     }
+}
+
+void ServerProbe::UseNts(std::unique_ptr<NtsSession> session) {
+    m_nts = std::move(session);
+}
+
+void ServerProbe::Exclude(ServerStatus status, const std::string& detail) {
+    m_bExcluded = true;
+    m_report.status = status;
+    (status == ServerStatus::kDuplicate ? m_report.duplicateOf : m_report.ntsError) = detail;
+    Stop(0);
 }
 
 bool ServerProbe::Finished() const {
@@ -68,29 +95,40 @@ void ServerProbe::Tick(Clock::time_point now) {
                                     [now](const Request& r) { return r.expires <= now; }),
                      m_inFlight.end());
     if (!m_bStopped && m_nSent < m_settings.samples && now >= m_nextSend) {
-        SendRequest(now);
+        SendRequest();
     }
 }
 
-void ServerProbe::SendRequest(Clock::time_point now) {
+void ServerProbe::SendRequest() {
     Request request;
     if (!DrawNonce(&request.nonce)) {
         Stop(platform::LastError());
         return;
     }
-    std::uint8_t packet[sntp::kPacketSize];
-    sntp::BuildRequest(request.nonce, packet);
+    std::vector<std::uint8_t> packet(sntp::kPacketSize);
+    if (m_nts) {
+        if (!m_nts->BuildRequest(request.nonce, m_settings.samples - m_nSent - 1, &packet,
+                                 &request.id)) {
+            Stop(platform::LastError());
+            return;
+        }
+    } else {
+        sntp::BuildRequest(request.nonce, packet.data());
+    }
     // T1 is read last, just before the send, to frame the round trip tightly.
     request.sent = NtpTimestamp::PreciseNow();
-    if (!m_socket.Send(packet, sizeof packet)) {
+    if (!m_socket.Send(packet.data(), static_cast<int>(packet.size()))) {
         Stop(platform::LastError());
         return;
     }
-    request.expires = Clock::now() + Seconds(m_settings.timeoutSeconds);
+    // The next request is planned from this one's sending, not from when it was due: after
+    // a pause (a suspended machine, a stopped process) the rest must not go out at once,
+    // which servers take for abuse.
+    const Clock::time_point sentAt = Clock::now();
+    request.expires = sentAt + Seconds(m_settings.timeoutSeconds);
     m_inFlight.push_back(request);
     ++m_nSent;
-    // Measured from when the request was due, so a slow loop does not stretch the series.
-    m_nextSend = (m_nSent == 1 ? now : m_nextSend) + Seconds(m_settings.intervalSeconds);
+    m_nextSend = sentAt + Seconds(m_settings.intervalSeconds);
 }
 
 void ServerProbe::Stop(DWORD error) {
@@ -100,7 +138,8 @@ void ServerProbe::Stop(DWORD error) {
 }
 
 void ServerProbe::Receive(const NtpTimestamp& ready) {
-    std::uint8_t answer[sntp::kAnswerBufferSize] = {};
+    // Room for an NTS answer's cookies; a plain answer is read from its first 48 bytes.
+    std::uint8_t answer[kAnswerBufferSize] = {};
     std::int64_t seconds = 0;
     std::uint32_t nanoseconds = 0;
     bool stamped = false;
@@ -123,6 +162,23 @@ void ServerProbe::Receive(const NtpTimestamp& ready) {
     if (answered == m_inFlight.end()) {
         return;
     }
+    if (m_nts) {
+        // Echoing the nonce is not enough: anyone on the path saw it. What fails here is
+        // dropped like a stray, and the request waits on for its authentic answer.
+        switch (m_nts->CheckAnswer(answer, static_cast<std::size_t>(length), answered->id)) {
+            case nts::NtsAnswer::kAuthentic:
+                break;
+            case nts::NtsAnswer::kNak:
+                m_bKissed = true;
+                m_report.kissCode = "NTSN";
+                Stop(0);
+                return;
+            case nts::NtsAnswer::kNotOurs:
+            case nts::NtsAnswer::kUnauthentic:
+            case nts::NtsAnswer::kMalformed:
+                return;
+        }
+    }
     const Request request = *answered;
     m_inFlight.erase(answered);
 
@@ -130,15 +186,32 @@ void ServerProbe::Receive(const NtpTimestamp& ready) {
         // The server asks us to go away (or cannot serve): never believed, never asked again.
         m_bKissed = true;
         m_report.kissCode = ReferenceIdText(sntp::ReadServerHeader(answer));
-        Stop(0);
+        Stop(0);  // its requests in flight go with it
         return;
     }
     const sntp::AnswerCheck check = sntp::CheckAnswer(answer, length, request.nonce);
     if (check != sntp::AnswerCheck::kAccepted) {
-        m_report.rejection = check;
+        Reject(check, RejectionText(check));
+        return;
+    }
+    // A server this far from its reference gets an error bound wide enough to agree with
+    // anything: it would always side with the majority, or make one.
+    const sntp::ServerHeader header = sntp::ReadServerHeader(answer);
+    const double distance = header.rootDelay / 2 + header.rootDispersion;
+    if (distance > m_settings.maxDistanceSeconds) {
+        char reason[96];
+        std::snprintf(reason, sizeof reason, "root distance %.6f s above the limit %.6f s",
+                      distance, m_settings.maxDistanceSeconds);
+        Reject(sntp::AnswerCheck::kAccepted, reason);
         return;
     }
     TakeSample(answer, request, arrival);
+}
+
+void ServerProbe::Reject(sntp::AnswerCheck check, std::string reason) {
+    m_bRejected = true;
+    m_report.rejection = check;
+    m_report.reason = std::move(reason);
 }
 
 void ServerProbe::TakeSample(const std::uint8_t* answer, const Request& request,
@@ -148,6 +221,7 @@ void ServerProbe::TakeSample(const std::uint8_t* answer, const Request& request,
     sample.m_tsOriginate = request.sent;  // the answer echoes the nonce, not T1
     sample.m_tsDestination = arrival;
     sntp::ComputeDelayAndOffset(&sample);
+    ++m_report.samples;
     if (m_report.measured && sample.m_dRoundTripDelay >= m_report.best.delay) {
         return;
     }
@@ -162,14 +236,16 @@ void ServerProbe::TakeSample(const std::uint8_t* answer, const Request& request,
 
 ServerReport ServerProbe::Report() const {
     ServerReport report = m_report;
-    if (report.status == ServerStatus::kUnresolved) {
+    report.authenticated = m_nts != nullptr && report.measured;
+    if (m_bExcluded) {
         return report;
     }
     if (m_bKissed) {
         report.status = ServerStatus::kKissOfDeath;
     } else if (report.measured) {
         report.status = ServerStatus::kOk;
-    } else if (report.rejection != sntp::AnswerCheck::kAccepted) {
+        report.reason.clear();  // an answer it gave was believed
+    } else if (m_bRejected) {
         report.status = ServerStatus::kRejected;
     } else {
         report.status = ServerStatus::kNoAnswer;

@@ -5,10 +5,12 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "check/clock_check.h"
+#include "check/nts_session.h"
 #include "net/udp_socket.h"
 #include "time/ntp_timestamp.h"
 
@@ -22,9 +24,14 @@ public:
     ServerProbe(const ServerProbe&) = delete;
     ServerProbe& operator=(const ServerProbe&) = delete;
 
-    // Resolves the name and connects a socket to it: from then on only datagrams from that
+    // Connects a socket to the server's address: from then on only datagrams from that
     // address and port reach the probe. A server that cannot be asked is finished at once.
-    void Open();
+    void Open(const platform::SocketAddress& address);
+    // From then on every request is authenticated with NTS, and only authentic answers count.
+    void UseNts(std::unique_ptr<NtsSession> session);
+    // Finishes a probe that will not be asked: its NTS key exchange failed (kNtsFailed, with
+    // the reason), or another probe asks its server (kDuplicate, with that probe's name).
+    void Exclude(ServerStatus status, const std::string& detail);
 
     bool Finished() const;
     SOCKET Socket() const { return m_socket.Handle(); }
@@ -43,10 +50,12 @@ private:
         NtpTimestamp nonce;  // what the answer must echo
         NtpTimestamp sent;   // T1, from the local clock
         Clock::time_point expires;
+        UniqueId id{};  // what an NTS answer must echo
     };
 
-    void SendRequest(Clock::time_point now);
+    void SendRequest();
     void Stop(DWORD error);
+    void Reject(sntp::AnswerCheck check, std::string reason);
     void TakeSample(const std::uint8_t* answer, const Request& request,
                     const NtpTimestamp& arrival);
 
@@ -55,9 +64,12 @@ private:
     UdpSocket m_socket;
     bool m_bStopped = false;  // a Kiss-o'-Death or a socket error: ask no more
     bool m_bKissed = false;
+    bool m_bRejected = false;  // some answer was not believed
+    bool m_bExcluded = false;
     int m_nSent = 0;
     Clock::time_point m_nextSend{};
     std::vector<Request> m_inFlight;
+    std::unique_ptr<NtsSession> m_nts;  // none: plain SNTP
 };
 
 }  // namespace check

@@ -5,6 +5,7 @@
 #include "check/clock_check.h"
 #include "cli/check_options.h"
 #include "cli/check_output.h"
+#include "cli/command_action.h"
 #include "net/time_client.h"
 #ifdef _WIN32
 #include "app/socket_layer.h"
@@ -19,9 +20,9 @@ enum CheckExit { kAgreed = 0, kNoAgreement = 2, kUsageError = 3 };
 int RunCheckCommand(int argc, const char* const* argv) {
     CheckOptions options;
     std::string error;
-    if (!ParseCheckOptions(argc, argv, &options, &error)) {
-        std::fprintf(stderr, "quillon-query: %s\n%s", error.c_str(), kCheckUsage);
-        return kUsageError;
+    const CommandAction action = ParseCheckCommand(argc, argv, &options, &error);
+    if (action != CommandAction::kRun) {
+        return AnswerWithoutRunning(action, kCheckUsage, error, kUsageError);
     }
 #ifdef _WIN32
     // Winsock 2.2: the IPv6 look-up is not part of 1.1.

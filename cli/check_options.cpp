@@ -5,18 +5,27 @@
 #include <cstring>
 
 const char kCheckUsage[] =
-    "usage: quillon-query --check [options] SERVER...\n"
-    "  Asks up to 16 servers at once and says whether they agree on the local clock.\n"
+    "usage: quillon-query --check [options] SERVER... [--pool NAME]...\n"
+    "       quillon-query --check -h | --help | -V | --version\n"
+    "  Asks up to 16 servers or pools at once and says whether they agree on the local clock.\n"
+    "  --pool NAME     a pool: up to 4 of its addresses, each a server of its own\n"
     "  --samples N     answers wanted per server, 1-8 (default 1; the best is kept)\n"
     "  --interval S    seconds between two requests to one server (default 2, at least 0.01)\n"
-    "  --timeout S     seconds to wait for each answer (default 5)\n"
+    "  --timeout S     seconds for the look-ups, and for each answer (default 5)\n"
     "  --port N        UDP port of every server (default 123)\n"
     "  -4 | -6         only IPv4 | only IPv6 addresses of a name\n"
     "  --tolerance S   allowance added to every server's error bound (default 0.1)\n"
+    "  --max-distance S\n"
+    "                  reject a server whose root distance exceeds S seconds (default 1.5)\n"
+    "  --min-agree N   servers that must agree (default: a strict majority of those asked)\n"
+    "  --nts           ask every server through NTS (RFC 8915): a TLS key exchange, then\n"
+    "                  authenticated requests; a server that fails it is not used\n"
+    "  --ca FILE       with --nts: trust these PEM certificates instead of the system's\n"
+    "  --nts-port N    with --nts: TCP port of the key exchange (default 4460)\n"
     "  --json          one JSON document instead of the text report\n"
     "  --warn W --crit C\n"
     "                  monitoring-plugin output; exit 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN\n"
-    "  --set           set the clock when a majority agrees\n"
+    "  --set           set the clock only when the result is valid\n"
     "  --max-step S    with --set: refuse a correction larger than S seconds\n"
     "  Exit status: 0 the servers agree (and the clock was set if asked), 2 they do not,\n"
     "  nothing usable answered, or the setting was refused or failed; 3 usage error.\n";
@@ -72,6 +81,26 @@ const ValueOption kValueOptions[] = {
      [](const char* t, CheckOptions* o) {
          return ParseSeconds(t, 0.0, kLongest, &o->settings.toleranceSeconds);
      }},
+    {"--max-distance", "seconds, more than 0",
+     [](const char* t, CheckOptions* o) {
+         return ParseSeconds(t, 1e-9, kLongest, &o->settings.maxDistanceSeconds);
+     }},
+    {"--min-agree", "a count from 1 to 64",
+     [](const char* t, CheckOptions* o) { return ParseInteger(t, 1, 64, &o->settings.minAgree); }},
+    {"--pool", "a pool's name",
+     [](const char* t, CheckOptions* o) {
+         o->servers.emplace_back(t, true);
+         return *t != '\0';
+     }},
+    {"--ca", "a file of PEM certificates",
+     [](const char* t, CheckOptions* o) {
+         o->settings.caFile = t;
+         return *t != '\0';
+     }},
+    {"--nts-port", "a port number from 1 to 65535",
+     [](const char* t, CheckOptions* o) {
+         return ParseInteger(t, 1, 65535, &o->settings.ntsPort);
+     }},
     {"--warn", "seconds, 0 or more",
      [](const char* t, CheckOptions* o) { return ParseSeconds(t, 0.0, 1e9, &o->warn); }},
     {"--crit", "seconds, 0 or more",
@@ -107,6 +136,7 @@ bool ParseCheckOptions(int argc, const char* const* argv, CheckOptions* options,
                        std::string* error) {
     bool warnGiven = false;
     bool critGiven = false;
+    bool ntsPortGiven = false;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--check") == 0) {
@@ -118,10 +148,13 @@ bool ParseCheckOptions(int argc, const char* const* argv, CheckOptions* options,
                 return false;
             }
             warnGiven |= std::strcmp(arg, "--warn") == 0;
+            ntsPortGiven |= std::strcmp(arg, "--nts-port") == 0;
             critGiven |= std::strcmp(arg, "--crit") == 0;
             ++i;
         } else if (std::strcmp(arg, "--json") == 0) {
             options->json = true;
+        } else if (std::strcmp(arg, "--nts") == 0) {
+            options->settings.nts = true;
         } else if (std::strcmp(arg, "--set") == 0) {
             options->set = true;
         } else if (std::strcmp(arg, "-4") == 0 || std::strcmp(arg, "-6") == 0) {
@@ -136,7 +169,7 @@ bool ParseCheckOptions(int argc, const char* const* argv, CheckOptions* options,
     }
     if (options->servers.empty() ||
         options->servers.size() > static_cast<std::size_t>(kCheckMaxServers)) {
-        *error = "give from 1 to 16 servers";
+        *error = "give from 1 to 16 servers and pools";
         return false;
     }
     if (warnGiven != critGiven) {
@@ -150,6 +183,10 @@ bool ParseCheckOptions(int argc, const char* const* argv, CheckOptions* options,
     }
     if (options->plugin && options->json) {
         *error = "--json and --warn/--crit are different outputs: choose one";
+        return false;
+    }
+    if (!options->settings.nts && (ntsPortGiven || !options->settings.caFile.empty())) {
+        *error = "--ca and --nts-port go with --nts";
         return false;
     }
     if (options->limitStep && !options->set) {

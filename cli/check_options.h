@@ -7,7 +7,7 @@
 #include "check/clock_check.h"
 
 struct CheckOptions {
-    std::vector<std::string> servers;
+    std::vector<check::NamedServer> servers;  // servers and pools, in the order named
     check::CheckSettings settings;
     bool json = false;
     // Monitoring-plugin output and exit status, with these thresholds in seconds.
@@ -19,7 +19,7 @@ struct CheckOptions {
     double maxStep = 0.0;
 };
 
-constexpr int kCheckMaxServers = 16;
+constexpr int kCheckMaxServers = 16;  // names, a pool counting as one
 constexpr int kCheckMaxSamples = 8;
 
 // Whether the arguments ask for the check form at all.

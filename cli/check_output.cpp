@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "cli/safe_text.h"
+
 using check::CheckResult;
 using check::ServerReport;
 using check::ServerStatus;
@@ -30,12 +32,21 @@ std::string Padded(std::string text, std::size_t width) {
 
 std::string StatusText(const ServerReport& server) {
     std::string status = check::StatusName(server.status);
+    std::string detail = server.reason;
     if (server.status == ServerStatus::kKissOfDeath) {
-        status += " " + server.kissCode;
+        status += " " + PrintableText(server.kissCode);
+    } else if (server.status == ServerStatus::kDuplicate) {
+        status += " of " + PrintableText(server.duplicateOf);
+    } else if (server.status == ServerStatus::kNtsFailed) {
+        detail = server.ntsError;
     } else if ((server.status == ServerStatus::kUnresolved ||
                 server.status == ServerStatus::kNoAnswer) &&
                server.error != 0) {
-        status += " (last-error code " + std::to_string(server.error) + ")";
+        detail += (detail.empty() ? "" : ", ") + std::string("last-error code ") +
+                  std::to_string(server.error);
+    }
+    if (!detail.empty()) {
+        status += " (" + detail + ")";
     }
     return status;
 }
@@ -50,11 +61,15 @@ std::string Summary(const CheckResult& result) {
         return "no result: the " + std::to_string(result.answered) +
                " answering servers fall into groups that disagree, none a majority";
     }
-    if (!result.valid) {
+    if (!result.majority) {
         return "no result: only " + agreeing + ", not a majority";
     }
+    if (!result.valid) {
+        return "no result: " + agreeing + ", but " + std::to_string(result.minAgree) + " of the " +
+               std::to_string(result.asked) + " servers asked must";
+    }
     return "offset " + Seconds(result.offset) + " +/- " + Format("%.6f", result.errorBound) +
-           " s; " + agreeing;
+           " s; " + agreeing + (result.nts ? ", authenticated by NTS" : "");
 }
 
 std::string SetLine(const SetOutcome& set) {
@@ -71,26 +86,6 @@ std::string SetLine(const SetOutcome& set) {
     return "";
 }
 
-// JSON text of a string: quotes, backslashes and control bytes escaped; bytes above 127
-// are taken as Latin-1, so any name makes valid JSON.
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20 || byte > 0x7E) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
 std::string JsonNumber(double value) {
     return Format("%.9f", value);
 }
@@ -99,6 +94,9 @@ std::string JsonServer(const ServerReport& s) {
     const check::Measurement& m = s.best;
     const auto measured = [&s](const std::string& value) {
         return s.measured && s.status != ServerStatus::kKissOfDeath ? value : "null";
+    };
+    const auto text = [](const std::string& value) {
+        return value.empty() ? std::string("null") : JsonString(value);
     };
     return "{\"name\": " + JsonString(s.name) +
            ", \"address\": " + (s.address.empty() ? "null" : JsonString(s.address)) +
@@ -111,7 +109,11 @@ std::string JsonServer(const ServerReport& s) {
            ", \"root_delay\": " + measured(JsonNumber(m.header.rootDelay)) +
            ", \"root_dispersion\": " + measured(JsonNumber(m.header.rootDispersion)) +
            ", \"refid\": " + measured(JsonString(check::ReferenceIdText(m.header))) +
-           ", \"error_bound\": " + measured(JsonNumber(s.errorBound)) + "}";
+           ", \"error_bound\": " + measured(JsonNumber(s.errorBound)) +
+           ", \"reason\": " + text(s.reason) + ", \"duplicate_of\": " + text(s.duplicateOf) +
+           ", \"samples\": " + std::to_string(s.samples) +
+           ", \"authenticated\": " + (s.authenticated ? "true" : "false") +
+           ", \"nts_error\": " + text(s.ntsError) + "}";
 }
 
 const char* PluginStateName(PluginState state) {
@@ -135,7 +137,8 @@ std::string CheckTextReport(const CheckResult& result, const SetOutcome& set) {
                        Padded("delay", 12) + Padded("stratum", 7) + "status\n";
     for (const ServerReport& s : result.servers) {
         const bool measured = s.measured && s.status != ServerStatus::kKissOfDeath;
-        text += Padded(s.name, 24) + Padded(s.address.empty() ? "-" : s.address, 24) +
+        text += Padded(PrintableText(s.name), 24) +
+                Padded(s.address.empty() ? "-" : s.address, 24) +
                 Padded(measured ? Seconds(s.best.offset) : "-", 16) +
                 Padded(measured ? Format("%.6f", s.best.delay) + " s" : "-", 12) +
                 Padded(measured ? std::to_string(s.best.header.stratum) : "-", 7) + StatusText(s) +
@@ -153,15 +156,21 @@ std::string CheckJsonReport(const CheckResult& result, const SetOutcome& set) {
            ", \"error_bound\": " + (result.valid ? JsonNumber(result.errorBound) : "null") +
            ", \"agree\": " + std::to_string(result.agree) +
            ", \"answered\": " + std::to_string(result.answered) +
+           ", \"asked\": " + std::to_string(result.asked) +
+           ", \"min_agree\": " + std::to_string(result.minAgree) +
            ", \"valid\": " + (result.valid ? "true" : "false") +
-           ", \"set\": " + JsonString(check::SetKindName(set.kind)) + ", \"servers\": [" + servers +
-           "\n]}\n";
+           ", \"nts\": " + (result.nts ? "true" : "false") +
+           ", \"set\": " + JsonString(check::SetKindName(set.kind)) +
+           ", \"set_reason\": " + (set.reason.empty() ? "null" : JsonString(set.reason)) +
+           ", \"servers\": [" + servers + "\n]}\n";
 }
 
 PluginState CheckPluginState(const CheckResult& result, const SetOutcome& set, double warn,
                              double crit) {
+    // No usable answer, or no agreement, is an outage of the time service: monitoring
+    // setups often stay silent on UNKNOWN, which is kept for a command line that is wrong.
     if (!result.valid) {
-        return kPluginUnknown;
+        return kPluginCritical;  // no result
     }
     if (set.kind == SetKind::kRefused || set.kind == SetKind::kFailed) {
         return kPluginCritical;
@@ -177,12 +186,12 @@ std::string CheckPluginReport(const CheckResult& result, const SetOutcome& set, 
     if (result.valid) {
         line += "Offset " + Format("%.6f", result.offset) + " secs, " +
                 std::to_string(result.agree) + " of " + std::to_string(result.answered) +
-                " servers agree";
+                " servers agree" + (result.nts ? ", authenticated by NTS" : "");
         if (set.kind != SetKind::kNotRequested) {
             line += std::string(", clock set: ") + check::SetKindName(set.kind);
         }
-        line += "|offset=" + Format("%.6f", result.offset) + "s;" + Format("%g", warn) + ";" +
-                Format("%g", crit) + ";";
+        line += "|offset=" + Format("%.6f", result.offset) + "s;" + PlainDecimal(warn) + ";" +
+                PlainDecimal(crit) + ";";
     } else {
         line += Summary(result);
     }

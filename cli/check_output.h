@@ -14,8 +14,8 @@ std::string CheckJsonReport(const check::CheckResult& result, const check::SetOu
 // Monitoring-plugin states and their exit statuses.
 enum PluginState { kPluginOk = 0, kPluginWarning = 1, kPluginCritical = 2, kPluginUnknown = 3 };
 
-// Not valid: UNKNOWN. A failed or refused setting: CRITICAL. Otherwise by |offset|: above
-// crit CRITICAL, above warn WARNING, else OK.
+// Not valid (nothing usable answered, no majority, too few agree) or a failed or refused
+// setting: CRITICAL. Otherwise by |offset|: above crit CRITICAL, above warn WARNING, else OK.
 PluginState CheckPluginState(const check::CheckResult& result, const check::SetOutcome& set,
                              double warn, double crit);
 // "NTP OK: ...|offset=0.000012s;W;C;" and, below it, the text report.

@@ -9,6 +9,7 @@
 #include "app/sync_run.h"
 #include "cli/check_command.h"
 #include "cli/check_options.h"
+#include "cli/command_action.h"
 #include "cli/query_options.h"
 #include "net/time_client.h"
 #ifdef _WIN32
@@ -65,9 +66,9 @@ int main(int argc, char** argv) {
     }
     QueryOptions options;
     std::string error;
-    if (!ParseQueryOptions(argc, argv, &options, &error)) {
-        std::fprintf(stderr, "quillon-query: %s\n%s", error.c_str(), kQueryUsage);
-        return kUsageError;
+    const CommandAction action = ParseQueryCommand(argc, argv, &options, &error);
+    if (action != CommandAction::kRun) {
+        return AnswerWithoutRunning(action, kQueryUsage, error, kUsageError);
     }
 
     PrintLine(report::LookupLine(options.server));

@@ -17,5 +17,5 @@ inline DWORD MillisecondsUntil(Deadline deadline) {
         return 0;
     }
     const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-    return static_cast<DWORD>(std::min<long long>(left, 60 * 60 * 1000));
+    return static_cast<DWORD>(std::min<long long>(left, 60LL * 60 * 1000));
 }

@@ -8,6 +8,8 @@
 #include <sys/socket.h>
 #endif
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "platform/dual_stack.h"
@@ -48,28 +50,110 @@ DWORD ResolverCode(int rc) {
 #endif
 }
 
-}  // namespace
-
-BOOL ResolveDatagramAddress(const char* host, int port, AddressFamily family,
-                            SocketAddress* address) {
+BOOL Resolve(const char* host, int port, AddressFamily family, std::size_t maxCount, int flags,
+             std::vector<SocketAddress>* addresses) {
     addrinfo hints{};
+    hints.ai_flags = flags;
     hints.ai_family = FamilyHint(family);
     hints.ai_socktype = SOCK_DGRAM;
     const std::string service = std::to_string(port & 0xFFFF);
     addrinfo* found = nullptr;
     const int rc = ::getaddrinfo(WithoutBrackets(host).c_str(), service.c_str(), &hints, &found);
-    if (rc != 0 || found == nullptr || found->ai_addrlen > sizeof address->storage) {
-        SetLastError(rc != 0 ? ResolverCode(rc) : WSANO_DATA);
-        if (found != nullptr) {
-            ::freeaddrinfo(found);
-        }
+    if (rc != 0) {
+        SetLastError(ResolverCode(rc));
         return FALSE;
     }
-    std::memset(address->storage, 0, sizeof address->storage);
-    std::memcpy(address->storage, found->ai_addr, found->ai_addrlen);
-    address->length = static_cast<int>(found->ai_addrlen);
+    addresses->clear();
+    for (const addrinfo* entry = found; entry != nullptr && addresses->size() < maxCount;
+         entry = entry->ai_next) {
+        SocketAddress address;
+        if (entry->ai_addrlen > sizeof address.storage) {
+            continue;
+        }
+        std::memcpy(address.storage, entry->ai_addr, entry->ai_addrlen);
+        address.length = static_cast<int>(entry->ai_addrlen);
+        const bool seen =
+            std::any_of(addresses->begin(), addresses->end(),
+                        [&](const SocketAddress& a) { return SameAddress(a, address); });
+        if (!seen) {
+            addresses->push_back(address);
+        }
+    }
     ::freeaddrinfo(found);
+    if (addresses->empty()) {
+        SetLastError(WSANO_DATA);
+        return FALSE;
+    }
     return TRUE;
+}
+
+}  // namespace
+
+BOOL ResolveDatagramAddresses(const char* host, int port, AddressFamily family,
+                              std::size_t maxCount, std::vector<SocketAddress>* addresses) {
+    return Resolve(host, port, family, maxCount, 0, addresses);
+}
+
+BOOL ResolveAddressLiteral(const char* host, int port, AddressFamily family,
+                           SocketAddress* address) {
+    std::vector<SocketAddress> found;
+    if (!Resolve(host, port, family, 1, AI_NUMERICHOST, &found)) {
+        return FALSE;
+    }
+    *address = found.front();
+    return TRUE;
+}
+
+BOOL ResolveDatagramAddress(const char* host, int port, AddressFamily family,
+                            SocketAddress* address) {
+    std::vector<SocketAddress> found;
+    if (!ResolveDatagramAddresses(host, port, family, 1, &found)) {
+        return FALSE;
+    }
+    *address = found.front();
+    return TRUE;
+}
+
+void SetAddressPort(SocketAddress* address, int port) {
+    // sin_port and sin6_port: the two bytes after the family, in network order.
+    static_assert(offsetof(sockaddr_in, sin_port) == 2 && offsetof(sockaddr_in6, sin6_port) == 2,
+                  "the port is not where both families keep it");
+    if (address->length >= 4) {
+        address->storage[2] = static_cast<unsigned char>(port >> 8 & 0xFF);
+        address->storage[3] = static_cast<unsigned char>(port & 0xFF);
+    }
+}
+
+bool SameAddress(const SocketAddress& a, const SocketAddress& b) {
+    // The resolver leaves every byte it does not fill zero (flow info, scope of a global
+    // address), so equal bytes are equal addresses.
+    return a.length == b.length &&
+           std::memcmp(a.storage, b.storage, static_cast<std::size_t>(a.length)) == 0;
+}
+
+BOOL AddressLiteralBytes(const char* host, std::vector<std::uint8_t>* bytes) {
+    addrinfo hints{};
+    hints.ai_flags = AI_NUMERICHOST;  // a literal or nothing: no look-up
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(WithoutBrackets(host).c_str(), nullptr, &hints, &found) != 0 ||
+        found == nullptr) {
+        return FALSE;
+    }
+    const void* address = nullptr;
+    std::size_t size = 0;
+    if (found->ai_family == AF_INET) {
+        address = &reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+        size = 4;
+    } else if (found->ai_family == AF_INET6) {
+        address = &reinterpret_cast<const sockaddr_in6*>(found->ai_addr)->sin6_addr;
+        size = 16;
+    }
+    const auto* start = static_cast<const std::uint8_t*>(address);
+    if (start != nullptr) {
+        bytes->assign(start, start + size);
+    }
+    ::freeaddrinfo(found);
+    return start != nullptr ? TRUE : FALSE;
 }
 
 std::string AddressText(const SocketAddress& address) {

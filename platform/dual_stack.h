@@ -3,8 +3,10 @@
 // classic console form keep their IPv4 look-up.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/win_types.h"
 
@@ -25,6 +27,20 @@ struct SocketAddress {
 // the resolver's code (11001 unknown, 11004 no address of that family ...) as last error.
 BOOL ResolveDatagramAddress(const char* host, int port, AddressFamily family,
                             SocketAddress* address);
+// Up to maxCount distinct addresses of host in the resolver's order (a pool's servers), each
+// with port set; FALSE as ResolveDatagramAddress.
+BOOL ResolveDatagramAddresses(const char* host, int port, AddressFamily family,
+                              std::size_t maxCount, std::vector<SocketAddress>* addresses);
+// host as an address literal, without asking any resolver; FALSE when it is a name.
+BOOL ResolveAddressLiteral(const char* host, int port, AddressFamily family,
+                           SocketAddress* address);
+// Sets the port of an IPv4 or IPv6 address (both keep it at the same place).
+void SetAddressPort(SocketAddress* address, int port);
+// Whether two addresses are the same server: family, address and port.
+bool SameAddress(const SocketAddress& a, const SocketAddress& b);
+// The bytes of an address literal (4 for IPv4, 16 for IPv6; brackets allowed), read without
+// asking any resolver; FALSE when host is a name or nothing.
+BOOL AddressLiteralBytes(const char* host, std::vector<std::uint8_t>* bytes);
 // The address without its port: "192.0.2.1", "2001:db8::1".
 std::string AddressText(const SocketAddress& address);
 // A datagram socket of the address's family; INVALID_SOCKET with the reason as last error.

@@ -34,6 +34,12 @@ DWORD WinsockCodeFromErrno(int error) {
             return 10051;
         case ENOBUFS:
             return 10055;
+        case ECONNABORTED:
+            return 10053;
+        case ECONNRESET:
+            return 10054;
+        case ENOTCONN:
+            return 10057;
         case ETIMEDOUT:
             return 10060;
         case ECONNREFUSED:

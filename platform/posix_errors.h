@@ -5,7 +5,7 @@
 
 namespace platform {
 
-// Winsock numbers for the errno values a datagram client can meet, so that a reason reads
+// Winsock numbers for the errno values a datagram or stream client can meet, so that a reason reads
 // the same on both platforms. Anything else is passed on as the errno value.
 DWORD WinsockCodeFromErrno(int error);
 // getaddrinfo's result codes as the resolver codes of Winsock (11001 ...).

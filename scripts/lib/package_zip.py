@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Packs the Windows release: OUT/quillon-VERSION-win64.zip and OUT/SHA256SUMS.
 
-    package_zip.py --version V --epoch SECONDS --quillon EXE --query EXE --out DIR
+    package_zip.py --version V --epoch SECONDS --quillon EXE --query EXE
+                   --mbedtls-license FILE --out DIR
 
 The zip holds one folder quillon-VERSION/ with the two programs, README.txt and
-url/time.txt (from package/, with CR LF line ends and the version filled in).
+url/time.txt (from package/, with CR LF line ends and the version filled in) and
+LICENSE-mbedtls.txt (Mbed TLS's licence text, which its source carries, with CR LF).
 The same inputs give the same bytes: fixed entry order, fixed permissions, and every
 entry's time is EPOCH (the last commit's) in UTC. SHA256SUMS lists the zip and each
 file in it, as `sha256sum -c` reads it next to the unpacked folder.
@@ -21,17 +23,21 @@ PACKAGE_FILES = Path(__file__).resolve().parents[2] / "package"
 EARLIEST_ZIP_TIME = 315532800
 
 
-def windows_text(path, version):
-    text = path.read_text("ascii").replace("@VERSION@", version)
+def crlf(text):
     return text.replace("\r\n", "\n").replace("\n", "\r\n").encode("ascii")
 
 
-def package_contents(version, quillon, query):
+def windows_text(path, version):
+    return crlf(path.read_text("ascii").replace("@VERSION@", version))
+
+
+def package_contents(version, quillon, query, mbedtls_license):
     """(name inside the folder, bytes, Unix mode) in the order they are packed."""
     return [
         ("quillon.exe", Path(quillon).read_bytes(), 0o755),
         ("quillon-query.exe", Path(query).read_bytes(), 0o755),
         ("README.txt", windows_text(PACKAGE_FILES / "README.txt", version), 0o644),
+        ("LICENSE-mbedtls.txt", crlf(Path(mbedtls_license).read_text("ascii")), 0o644),
         ("url/time.txt", windows_text(PACKAGE_FILES / "time.txt", version), 0o644),
     ]
 
@@ -47,11 +53,11 @@ def entry(name, mode, epoch):
     return info
 
 
-def write_package(version, epoch, quillon, query, out):
+def write_package(version, epoch, quillon, query, mbedtls_license, out):
     folder = f"quillon-{version}"
     zip_path = Path(out) / f"{folder}-win64.zip"
     zip_path.parent.mkdir(parents=True, exist_ok=True)
-    contents = package_contents(version, quillon, query)
+    contents = package_contents(version, quillon, query, mbedtls_license)
     folders = sorted({f"{folder}/"} | {f"{folder}/{Path(n).parent}/" for n, _, _ in contents
                                        if "/" in n})
     with zipfile.ZipFile(zip_path, "w") as archive:
@@ -74,9 +80,11 @@ def main():
     parser.add_argument("--epoch", type=int, required=True)
     parser.add_argument("--quillon", required=True)
     parser.add_argument("--query", required=True)
+    parser.add_argument("--mbedtls-license", required=True)
     parser.add_argument("--out", required=True)
     args = parser.parse_args()
-    print(write_package(args.version, args.epoch, args.quillon, args.query, args.out))
+    print(write_package(args.version, args.epoch, args.quillon, args.query,
+                        args.mbedtls_license, args.out))
 
 
 if __name__ == "__main__":

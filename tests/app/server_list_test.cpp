@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #endif
 
+#include "platform/platform.h"
+
 namespace {
 
 using Entries = std::vector<std::string>;
@@ -117,6 +119,27 @@ TEST_F(ServerListFile, OnlyTheFirstMebibyteIsRead) {
     EXPECT_EQ(entries.back(), lastWhole.substr(lastWhole.rfind('\n') + 1))
         << "the line cut by the bound is dropped";
     EXPECT_EQ(entries.size(), static_cast<std::size_t>(std::count(kept.begin(), kept.end(), '\n')));
+}
+
+TEST_F(ServerListFile, AFileAbove2GiBIsReadLikeAnyOther) {
+    // Sparse: 3 GiB long, a few blocks on disk.
+    const std::string path = Write("time.txt", "first.example\nsecond.example\n");
+    {
+        std::FILE* file = std::fopen(path.c_str(), "r+b");
+        ASSERT_NE(file, nullptr);
+#ifdef _WIN32
+        ASSERT_EQ(_fseeki64(file, 3LL << 30, SEEK_SET), 0);
+#else
+        ASSERT_EQ(fseeko(file, static_cast<off_t>(3LL << 30), SEEK_SET), 0);
+#endif
+        std::fputc('\n', file);
+        std::fclose(file);
+    }
+    Entries entries;
+    ASSERT_TRUE(ReadServerList(path, &entries)) << "last-error code " << platform::LastError();
+    ASSERT_GE(entries.size(), 2u);
+    EXPECT_EQ(entries[0], "first.example");
+    EXPECT_EQ(entries[1], "second.example");
 }
 
 TEST_F(ServerListFile, LinesBeyondTheBoundAreNotRead) {

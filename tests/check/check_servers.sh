@@ -2,14 +2,20 @@
 # quillon-query --check against fake servers on 127.0.0.x and ::1, all on one free port:
 # a falseticker among agreeing servers, two against two, a Kiss-o'-Death, silent,
 # wrong-echo and other-port servers among answering ones, the JSON document, setting the clock, and the
-# monitoring-plugin exit statuses.
+# monitoring-plugin exit statuses; servers too far from their reference, a server named twice
+# or through two names, a pool, a majority of those asked, server text that must not reach the
+# output as it is, and (natively) a resolver that never answers. The cases that need names
+# run in a mount namespace of their own whose /etc/hosts and /etc/resolv.conf the test writes.
+# Then help, version and usage errors in both forms, and the READMEs' --check command lines
+# run as they stand but for the servers.
 #
-# Usage: check_servers.sh PATH/quillon-query[.exe]   (an .exe runs under Wine)
+# Usage: check_servers.sh PATH/quillon-query[.exe] VERSION   (an .exe runs under Wine)
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(cd "$here/../.." && pwd)
-query=${1:?usage: check_servers.sh PATH/quillon-query[.exe]}
+query=${1:?usage: check_servers.sh PATH/quillon-query[.exe] VERSION}
+version=${2:?usage: check_servers.sh PATH/quillon-query[.exe] VERSION}
 source "$repo/tests/tools/checks.sh"
 
 # No run here may set this machine's clock, whoever starts the test.
@@ -48,7 +54,7 @@ serve() {  # serve ADDRESS FAKE-SERVER-OPTIONS...: started and bound when it ret
         >"$out" 2>&1 &
     pids+=($!)
     local deadline=$((SECONDS + 20))
-    until grep -q '^ready' "$out"; do
+    until grep -qs '^ready' "$out"; do
         [ $SECONDS -lt $deadline ] && kill -0 "${pids[-1]}" 2>/dev/null || {
             echo "fake server on $address did not start: $(cat "$out")"; exit 1; }
         sleep 0.02
@@ -65,15 +71,34 @@ serve 127.0.0.57 --behaviour wrong-origin --offset 0.25
 serve 127.0.0.60 --behaviour other-port --offset 0.25
 serve 127.0.0.58 --offset 5
 serve 127.0.0.59 --offset 5
+# Servers that have lost their reference: an error bound that would meet every other one.
+serve 127.0.0.61 --offset 1000 --root-dispersion 65536
+serve 127.0.0.62 --offset 1000 --root-delay 4 --root-dispersion 0.1
+# Kiss-o'-Death codes that are not plain text.
+serve 127.0.0.63 --behaviour stratum0 --kiss 'X|o='
+serve 127.0.0.64 --behaviour stratum0 --refid-hex 41011b5b
 agreeing=(127.0.0.51 127.0.0.52 ::1)
+
+# The command that check_query runs quillon-query through: see in_names below.
+namespace=()
 
 check_query() {  # check_query NAME ARGS...: output in $work/NAME (no CR), status in $status
     local name=$1
     shift
-    "${run_query[@]}" --check --port "$port" "$@" </dev/null 2>"$work/$name.err" |
+    "${namespace[@]}" "${run_query[@]}" --check --port "$port" "$@" </dev/null \
+        2>"$work/$name.err" |
         tr -d '\r' >"$work/$name"
     status=${PIPESTATUS[0]}
     sed "s/^/    $name | /" "$work/$name"
+}
+
+query_as() {  # query_as NAME ARGS...: stdout in $work/NAME, stderr in NAME.err (no CR), $status
+    local name=$1
+    shift
+    "${run_query[@]}" "$@" </dev/null >"$work/$name.raw" 2>"$work/$name.err.raw"
+    status=$?
+    tr -d '\r' <"$work/$name.raw" >"$work/$name"
+    tr -d '\r' <"$work/$name.err.raw" >"$work/$name.err"
 }
 
 # Offsets under Wine carry a millisecond more of its own scheduling; the fake servers' own
@@ -91,7 +116,7 @@ offset=$(sed -nE 's/^offset ([-+][0-9.]+) s .*3 of 4 answering servers agree$/\1
 check "combined offset ${offset:-?} within $near s of 0.25" within 0.25 "${offset:-99}" "$near"
 
 started=$(date +%s.%N)
-check_query json --json --timeout 2 "${agreeing[@]}" 127.0.0.54 127.0.0.55 127.0.0.56 127.0.0.57 \
+check_query json --json --timeout 2 --min-agree 3 "${agreeing[@]}" 127.0.0.54 127.0.0.55 127.0.0.56 127.0.0.57 \
     127.0.0.60
 ended=$(date +%s.%N)
 check "json: exit 0" [ "$status" -eq 0 ]
@@ -102,7 +127,9 @@ check "json: document and fields" python3 - "$work/json" <<'PY'
 import json, sys
 doc = json.load(open(sys.argv[1]))
 assert doc["valid"] is True and doc["agree"] == 3 and doc["answered"] == 4, doc
-assert doc["set"] == "not requested" and abs(doc["offset"] - 0.25) < 0.004, doc
+assert doc["asked"] == 8 and doc["min_agree"] == 3, doc
+assert doc["set"] == "not requested" and doc["set_reason"] is None, doc
+assert abs(doc["offset"] - 0.25) < 0.004, doc
 assert 0 <= doc["error_bound"] < 0.05, doc
 fields = {"name", "address", "status", "kod", "offset", "delay", "stratum", "leap",
           "root_delay", "root_dispersion", "refid"}
@@ -119,6 +146,121 @@ PY
 check_query split --set 127.0.0.51 127.0.0.52 127.0.0.58 127.0.0.59
 check "two against two: exit 2" [ "$status" -eq 2 ]
 check "two against two: the clock is not set" grep -q '^clock not set: .*majority' "$work/split"
+
+# One answer among three servers asked is no majority of them, however it agrees with itself.
+check_query lone --set --json --timeout 0.5 127.0.0.51 127.0.0.56 127.0.0.57
+check "one of three answering: exit 2" [ "$status" -eq 2 ]
+check "one of three answering: refused, and why" python3 - "$work/lone" <<'PY'
+import json, sys
+doc = json.load(open(sys.argv[1]))
+assert doc["valid"] is False and doc["asked"] == 3 and doc["min_agree"] == 2, doc
+assert doc["answered"] == 1 and doc["agree"] == 1 and doc["offset"] is None, doc
+assert doc["set"] == "refused" and "of the 3 servers asked" in doc["set_reason"], doc
+PY
+check_query lone-allowed --min-agree 1 --timeout 0.5 127.0.0.51 127.0.0.56
+check "one of two with --min-agree 1: exit 0" [ "$status" -eq 0 ]
+
+# Root distance 32768 s and 2.1 s: rejected, never part of the selection (before, their
+# bounds met everything and a pair of them pulled the result halfway to +1000 s).
+check_query distance "${agreeing[@]}" 127.0.0.61 127.0.0.62
+check "servers far from their reference: exit 0" [ "$status" -eq 0 ]
+check "servers far from their reference: rejected, with the distance" \
+    grep -qE '^127\.0\.0\.61 .* rejected \(root distance 65536\.[0-9]+ s above the limit 1\.5' \
+    "$work/distance"
+check "a root delay counts half: 2.1 s is still too far" \
+    grep -qE '^127\.0\.0\.62 .* rejected \(root distance 2\.(1|09)' "$work/distance"
+offset=$(sed -nE 's/^offset ([-+][0-9.]+) s .*3 of 3 answering servers agree$/\1/p' "$work/distance")
+check "the rejected do not move the offset (${offset:-?})" within 0.25 "${offset:-99}" "$near"
+check_query distance-wide --max-distance 3 "${agreeing[@]}" 127.0.0.62
+check "--max-distance 3 takes the 2.1 s server, a falseticker" \
+    grep -qE '^127\.0\.0\.62 .* falseticker$' "$work/distance-wide"
+
+# A server named twice asks and votes once: the far one may not outvote the near one.
+check_query twice --json 127.0.0.54 127.0.0.51 127.0.0.54
+check "named twice: exit 2, no majority" [ "$status" -eq 2 ]
+check "named twice: one vote, the repeat marked" python3 - "$work/twice" <<'PY'
+import json, sys
+doc = json.load(open(sys.argv[1]))
+assert doc["asked"] == 2 and doc["answered"] == 2 and doc["valid"] is False, doc
+third = doc["servers"][2]
+assert third["status"] == "duplicate" and third["duplicate_of"] == "127.0.0.54", third
+assert third["address"] == "127.0.0.54" and third["offset"] is None, third
+PY
+
+# Kiss codes and names are shown, never obeyed: no second '|' for a monitoring system, no
+# control bytes for a terminal; JSON escapes them and keeps UTF-8 names as they are.
+check_query hostile-text --warn 1 --crit 2 "${agreeing[@]}" 127.0.0.63 127.0.0.64
+check "server text: plugin output holds one '|' only" \
+    [ "$(tr -cd '|' <"$work/hostile-text" | wc -c)" -eq 1 ]
+check "server text: the codes shown with '?' for what cannot be printed" \
+    grep -qE '^127\.0\.0\.63 .* kod X\?o=$' "$work/hostile-text"
+check "server text: no control byte reaches the report" \
+    grep -qE '^127\.0\.0\.64 .* kod A\?\?\[$' "$work/hostile-text"
+check_query hostile-json --json --timeout 0.5 127.0.0.64 café
+check "server text: JSON escapes control bytes and keeps UTF-8" python3 - "$work/hostile-json" <<'PY'
+import json, sys
+text = open(sys.argv[1], encoding="utf-8").read()
+assert '"kod": "A\\u0001\\u001b["' in text, text
+# Natively the name arrives as UTF-8 and passes as it is; Windows hands a program its
+# arguments in the ANSI code page, whose é JSON carries escaped: the same name either way.
+assert json.loads(text)["servers"][1]["name"] == "café", text
+PY
+
+# Names from a hosts file and a resolver of the test's own, in a mount namespace of its own
+# (root only; scripts/run-isolated runs the tests as root where it can).
+printf '%s\n' '127.0.0.51 pool.test' '127.0.0.52 pool.test' '127.0.0.58 pool.test' \
+    '127.0.0.59 pool.test' '127.0.0.54 pool.test' '127.0.0.51 alias.test' \
+    '127.0.0.51 half.test' '127.0.0.52 half.test' '127.0.0.56 half.test' '127.0.0.57 half.test' \
+    >"$work/hosts"
+serve 127.0.0.65 --port 53 --behaviour silent
+printf 'nameserver 127.0.0.65\noptions timeout:5 attempts:2\n' >"$work/resolv.conf"
+in_names=(unshare --mount --propagation private sh -c
+    'mount --bind "$0" /etc/hosts && mount --bind "$1" /etc/resolv.conf && shift && exec "$@"'
+    "$work/hosts" "$work/resolv.conf")
+if [ "$(id -u)" -eq 0 ] && "${in_names[@]}" true 2>/dev/null; then
+    namespace=("${in_names[@]}")
+    # The first four of the pool's five addresses, each a server; the one also named plainly,
+    # and the alias of it, are asked once. Two against two: no result.
+    check_query pool --json --pool pool.test 127.0.0.51 alias.test
+    check "pool: two against two: exit 2" [ "$status" -eq 2 ]
+    check "pool: four addresses, each its own server; repeats asked once" python3 - "$work/pool" <<'PY'
+import json, sys
+doc = json.load(open(sys.argv[1]))
+servers = [(s["name"], s["address"], s["status"], s["duplicate_of"]) for s in doc["servers"]]
+assert servers == [("pool.test", "127.0.0.51", "falseticker", None),
+                   ("pool.test", "127.0.0.52", "falseticker", None),
+                   ("pool.test", "127.0.0.58", "falseticker", None),
+                   ("pool.test", "127.0.0.59", "falseticker", None),
+                   ("127.0.0.51", "127.0.0.51", "duplicate", "pool.test"),
+                   ("alias.test", "127.0.0.51", "duplicate", "pool.test")], servers
+assert doc["asked"] == 4 and doc["answered"] == 4 and doc["agree"] == 0, doc
+PY
+    # Two of the four asked answer and agree: a majority of the answers, not of the servers.
+    check_query half --pool half.test --timeout 0.5
+    check "pool, two of four silent: exit 2" [ "$status" -eq 2 ]
+    check "pool, two of four silent: said why" \
+        grep -q '^no result: 2 of 2 answering servers agree, but 3 of the 4 servers asked must$' \
+        "$work/half"
+    check_query half-allowed --pool half.test --timeout 0.5 --min-agree 2
+    check "pool, two of four silent, --min-agree 2: exit 0" [ "$status" -eq 0 ]
+    if ! $under_wine; then
+        # Sixteen names nobody answers for: the look-ups end with the time-out, together.
+        names=()
+        for i in $(seq 1 16); do names+=("silent$i.test"); done
+        started=$(date +%s.%N)
+        check_query resolver --timeout 1 "${names[@]}"
+        ended=$(date +%s.%N)
+        check "silent resolver: 16 names cost one time-out" python3 -c '
+import sys; t = float(sys.argv[2]) - float(sys.argv[1]); sys.exit(not 0.9 <= t <= 3.0)' \
+            "$started" "$ended"
+        check "silent resolver: each name unresolved, timed out" \
+            [ "$(grep -cE '^silent[0-9]+\.test .* unresolved \(the look-up timed out, last-error code 10060\)$' \
+                "$work/resolver")" -eq 16 ]
+    fi
+    namespace=()
+else
+    echo "skip: the name cases need root for a mount namespace"
+fi
 
 check_query step --set --max-step 0.1 "${agreeing[@]}"
 check "a correction beyond --max-step is refused: exit 2" [ "$status" -eq 2 ]
@@ -142,20 +284,108 @@ plugin() {  # plugin EXPECTED-STATUS STATE WARN CRIT SERVERS...
     check "plugin $state: exit $expected" [ "$status" -eq "$expected" ]
     local first
     first=$(head -n 1 "$work/plugin-$state")
-    if [ "$state" = UNKNOWN ]; then
-        check "plugin $state: status line" grep -qE "^NTP UNKNOWN: " <<<"$first"
+    if [[ "$state" = *no-result ]]; then
+        check "plugin $state: status line says why" grep -qE "^NTP CRITICAL: no result: " <<<"$first"
     else
         check "plugin $state: status line with performance data" \
-            grep -qE "^NTP $state: .*\|offset=0\.2[0-9]+s;$warn;$crit;$" <<<"$first"
+            grep -qE "^NTP ${state%%-*}: .*\|offset=0\.2[0-9]+s;$warn;$crit;$" <<<"$first"
     fi
 }
 plugin 0 OK 0.5 1 "${agreeing[@]}"
 plugin 1 WARNING 0.1 1 "${agreeing[@]}"
 plugin 2 CRITICAL 0.01 0.1 "${agreeing[@]}"
-plugin 3 UNKNOWN 0.1 1 127.0.0.51 127.0.0.58
+# No majority, or nothing usable at all, is an outage: CRITICAL, which alerts, not UNKNOWN.
+plugin 2 CRITICAL-split-no-result 0.1 1 127.0.0.51 127.0.0.58
+plugin 2 CRITICAL-silent-no-result 0.1 1 --timeout 0.5 127.0.0.56
+# Thresholds as plain decimals, every digit kept: monitoring systems reject an exponent.
+plugin 1 WARNING-decimals 0.00005 2000000 "${agreeing[@]}"
 
 check_query usage --samples 9 127.0.0.51
 check "usage error: exit 3" [ "$status" -eq 3 ]
 check "usage error: said on stderr" grep -q -- '--samples' "$work/usage.err"
+check "usage error: nothing on stdout" [ ! -s "$work/usage" ]
+
+# Help and version go to stdout with exit 0 in both forms; the help is the usage a usage
+# error prints after its reason.
+quiet() {  # quiet NAME: exit 0, nothing on stderr
+    [ "$status" -eq 0 ] && [ ! -s "$work/$1.err" ]
+}
+same() { cmp -s "$work/$1" "$work/$2"; }
+reason_then_usage() {  # reason_then_usage NAME REASON HELP-NAME: NAME's stderr
+    [ "$(tr -d '\r' <"$work/$1.err" | head -n 1)" = "quillon-query: $2" ] &&
+        tr -d '\r' <"$work/$1.err" | tail -n +2 | cmp -s - "$work/$3"
+}
+says() { [ "$(cat "$work/$1")" = "$2" ]; }
+
+query_as help --help
+check "--help: exit 0, nothing on stderr" quiet help
+check "--help: the classic usage" grep -q '^usage: quillon-query SERVER ' "$work/help"
+check "--help: names the --check form's help" grep -q -- '--check --help lists its options' "$work/help"
+query_as help-short -h
+check "-h: exit 0, nothing on stderr" quiet help-short
+check "-h: the text of --help" same help help-short
+query_as classic-usage --bogus
+check "classic usage error: exit 2" [ "$status" -eq 2 ]
+check "classic usage error: nothing on stdout" [ ! -s "$work/classic-usage" ]
+check "classic usage error: the reason, then the text of --help" \
+    reason_then_usage classic-usage "unknown option --bogus" help
+
+query_as check-help --check --help
+check "--check --help: exit 0, nothing on stderr, no server needed" quiet check-help
+check "--check --help: the --check usage" grep -q '^usage: quillon-query --check ' "$work/check-help"
+query_as check-help-short -h --check
+check "-h --check: exit 0, nothing on stderr" quiet check-help-short
+check "-h --check: the text of --check --help" same check-help check-help-short
+check "--check usage error: the reason, then the text of --check --help" \
+    reason_then_usage usage "--samples needs a count from 1 to 8" check-help
+
+for form in --version -V "--check --version"; do
+    # shellcheck disable=SC2086  # "--check --version" is two arguments
+    query_as version $form
+    check "$form: exit 0, nothing on stderr" quiet version
+    check "$form: \"quillon-query $version\" alone" says version "quillon-query $version"
+done
+
+# Every --check command line the READMEs show, run with agreeing fake servers in place of the
+# public servers it names, is understood and names only options --check --help lists; the monitoring entries'
+# status line is README.txt's example but for the offset. (IPv4 stands in for the pool's
+# names: the IPv6 look-up has its own cases above.)
+serve 127.0.0.66 --offset 0.25
+stand_ins=(127.0.0.51 127.0.0.52 127.0.0.66)
+example=$(sed -nE 's/^ +(NTP OK: .*)/\1/p' "$repo/package/README.txt")
+offsetless() { sed -E 's/-?[0-9]+\.[0-9]{6}/OFFSET/g' <<<"$1"; }
+understood() { [ "$status" -ne 3 ] && [ ! -s "$work/$1.err" ]; }
+as_the_example() {  # as_the_example NAME: exit 0, first line the example's but for the offset
+    [ "$status" -eq 0 ] &&
+        [ "$(offsetless "$(head -n 1 "$work/$1")")" = "$(offsetless "$example")" ]
+}
+declare -A listed=()
+shown=0
+while read -r line; do
+    shown=$((shown + 1))
+    read -ra words <<<"${line#--check }"
+    args=()
+    served=0
+    for word in "${words[@]}"; do
+        # Every host name shown is a public server: a stand-in on loopback takes its place.
+        if [[ "$word" =~ ^[a-z0-9][a-z0-9-]*(\.[a-z0-9-]+)*\.[a-z][a-z0-9-]*$ ]]; then
+            word=${stand_ins[served++ % ${#stand_ins[@]}]}
+        elif [[ "$word" == -* && -z "${listed[$word]:-}" ]]; then
+            listed[$word]=1
+            check "README: $word is in --check --help" \
+                grep -qE -- "(^| )$word( |$)" "$work/check-help"
+        fi
+        args+=("$word")
+    done
+    check_query "readme-$shown" "${args[@]}"
+    check "README: $line: understood" understood "readme-$shown"
+    if [[ " ${words[*]} " == *" --warn "* ]]; then
+        check "README: $line: OK, the status line as README.txt shows it" \
+            as_the_example "readme-$shown"
+    fi
+done < <(grep -hoE '^ +.*quillon-query(\.exe)?(\\")? --check [^"`|]*' \
+    "$repo/package/README.txt" "$repo/README.md" | grep -vF '[options]' | grep -oE -- '--check .*')
+check "the READMEs show $shown --check command lines (at least 4)" [ "$shown" -ge 4 ]
+check "README.txt shows an example status line" [ -n "$example" ]
 
 finish

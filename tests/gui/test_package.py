@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The Windows package as a user gets it: the zip packed (as scripts/package packs it) from
-this tree's programs, unpacked into an empty folder. Its listing and checksums, the version
-the programs carry, quillon.exe started there offering the shipped url\\time.txt, and
-quillon-query.exe from there asking a local fake server on a free port."""
+this tree's programs, unpacked into an empty folder. Its listing and checksums, the Mbed TLS
+licence it ships, the version the programs carry, quillon.exe started there offering the
+shipped url\\time.txt, and quillon-query.exe from there asking a local fake server on a free
+port."""
 
 import hashlib
 import re
@@ -33,6 +34,7 @@ class Package(WindowTest):
         dist = Path(cls.work) / "dist"
         subprocess.run([sys.executable, str(PACK), "--version", cls.version, "--epoch", "0",
                         "--quillon", cls.exe, "--query", require("QUILLON_QUERY_EXE"),
+                        "--mbedtls-license", require("QUILLON_MBEDTLS_LICENSE"),
                         "--out", str(dist)], check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, timeout=60)
         cls.zip = dist / f"quillon-{cls.version}-win64.zip"
@@ -48,17 +50,26 @@ class Package(WindowTest):
         top = f"quillon-{self.version}/"
         self.assertEqual(self.names, [top, top + "url/", top + "quillon.exe",
                                       top + "quillon-query.exe", top + "README.txt",
-                                      top + "url/time.txt"])
+                                      top + "LICENSE-mbedtls.txt", top + "url/time.txt"])
         files = {self.zip.name: self.zip.read_bytes()}
         files.update({n: (self.folder.parent / n).read_bytes() for n in self.names
                       if not n.endswith("/")})
         self.assertEqual(self.sums, "".join(f"{hashlib.sha256(data).hexdigest()}  {name}\n"
                                             for name, data in files.items()))
-        for text in ("README.txt", "url/time.txt"):
+        for text in ("README.txt", "LICENSE-mbedtls.txt", "url/time.txt"):
             data = (self.folder / text).read_bytes()
             self.assertEqual(data.count(b"\n"), data.count(b"\r\n"), text)
         self.assertIn(f"Quillon {self.version} for Windows".encode(),
                       (self.folder / "README.txt").read_bytes())
+
+    def test_mbedtls_licence_is_shipped_whole_and_named(self):
+        shipped = (self.folder / "LICENSE-mbedtls.txt").read_bytes()
+        source = Path(require("QUILLON_MBEDTLS_LICENSE")).read_bytes()
+        self.assertEqual(shipped, source.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n"))
+        self.assertIn(b"Apache License", shipped)
+        readme = (self.folder / "README.txt").read_bytes()
+        self.assertIn(b"LICENSE-mbedtls.txt", readme)
+        self.assertIn(b"Mbed TLS", readme)
 
     def test_window_carries_the_project_version(self):
         data = (self.folder / "quillon.exe").read_bytes()

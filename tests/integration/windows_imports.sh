@@ -5,7 +5,8 @@
 set -uo pipefail
 source "$(dirname "$0")/../tools/checks.sh"
 
-system_dlls='^(kernel32|user32|gdi32|advapi32|comctl32|wsock32|ws2_32|msvcrt)\.dll$'
+# bcrypt (Mbed TLS's entropy) and crypt32 (Windows' own certificate trust) are Windows 7's too.
+system_dlls='^(kernel32|user32|gdi32|advapi32|comctl32|wsock32|ws2_32|msvcrt|bcrypt|crypt32)\.dll$'
 later_calls='^(GetSystemTimePreciseAsFileTime|GetCurrentThreadStackLimits|WaitOnAddress|WakeByAddressSingle|WakeByAddressAll|CreateFile2|SetThreadDescription|GetThreadDescription|PrefetchVirtualMemory)$'
 
 for exe in "$@"; do

@@ -6,6 +6,12 @@ Receives on --listen ADDRESS:PORT, forwards each request to --server ADDRESS:POR
 --answer-delay-ms: an asymmetric path. With --answer-from ADDRESS:PORT the answer leaves
 from that address and port instead of the one the client sent to (a foreign source).
 
+With --tamper it spoils what it passes back, as a hostile path would: "flip" changes one bit
+of the answer's transmit time, "strip" drops everything after the first 48 bytes (the NTS
+extension fields), "replay" passes the first answer, then sends it again in place of every
+later one, and "nak" answers without asking the server: an NTS NAK (Kiss-o'-Death
+NTSN that echoes the request's Unique Identifier field).
+
 Prints "ready" once bound. With --log FILE it appends, per answered exchange, the time each
 datagram was really held: "held REQUEST_MS ANSWER_MS" (monotonic clock), so that a test
 can compare the client's delay and offset with what the path actually did.
@@ -17,6 +23,7 @@ import itertools
 import select
 import signal
 import socket
+import struct
 import sys
 import time
 
@@ -24,6 +31,38 @@ import time
 def address(text):
     host, port = text.rsplit(":", 1)
     return host, int(port)
+
+
+UNIQUE_IDENTIFIER = 0x0104
+
+
+def unique_identifier_field(request):
+    """The request's Unique Identifier extension field, whole; empty when it has none."""
+    at = 48
+    while at + 4 <= len(request):
+        kind, length = struct.unpack("!HH", request[at:at + 4])
+        if length < 4 or at + length > len(request):
+            break
+        if kind == UNIQUE_IDENTIFIER:
+            return request[at:at + length]
+        at += length
+    return b""
+
+
+def nak(request):
+    """An NTS NAK to request: stratum 0, code NTSN, its transmit field echoed."""
+    header = struct.pack("!BBbb", 0x24, 0, 6, -20) + bytes(8) + b"NTSN" + bytes(8)
+    return header + request[40:48] + bytes(16) + unique_identifier_field(request)
+
+
+def tamper(kind, answer, first):
+    if kind == "flip":
+        return answer[:47] + bytes([answer[47] ^ 1]) + answer[48:]
+    if kind == "strip":
+        return answer[:48]
+    if kind == "replay":
+        return first
+    return answer
 
 
 def main(argv):
@@ -34,6 +73,7 @@ def main(argv):
     parser.add_argument("--answer-delay-ms", type=float, default=0.0)
     parser.add_argument("--answer-from", type=address)
     parser.add_argument("--log")
+    parser.add_argument("--tamper", choices=("flip", "strip", "replay", "nak"))
     options = parser.parse_args(argv)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
 
@@ -52,13 +92,16 @@ def main(argv):
     due = []
     order = itertools.count()
     clients = {}  # the request's transmit field -> (client, request hold in ms)
+    first = None  # the first answer from the server, for --tamper replay
     while True:
         timeout = max(0.0, due[0][0] - time.monotonic()) if due else None
         readable, _, _ = select.select([front, back], [], [], timeout)
         now = time.monotonic()
         for sock in readable:
             data, source = sock.recvfrom(2048)
-            if sock is front:
+            if sock is front and options.tamper == "nak":
+                front.sendto(nak(data), source)
+            elif sock is front:
                 heapq.heappush(due, (now + options.request_delay_ms / 1000, next(order),
                                      "request", data, source, now))
             elif len(data) >= 48 and data[24:32] in clients:
@@ -73,7 +116,8 @@ def main(argv):
                 clients[data[40:48]] = (who, held_ms)
             else:
                 client, request_held = clients.pop(who)
-                sender.sendto(data, client)
+                first = first or data
+                sender.sendto(tamper(options.tamper, data, first), client)
                 if log:
                     log.write(f"held {request_held:.3f} {held_ms:.3f}\n")
 

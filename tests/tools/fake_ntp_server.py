@@ -19,6 +19,9 @@ the originate field echoes the request's transmit field, as a real server does.
   other-port      sends the good answer from another UDP port of the same address
   long            a good answer padded to --length bytes (as if authenticated)
 
+--root-delay and --root-dispersion set what the server claims of its own error; --refid-hex
+sets the reference id's 4 bytes (any bytes: also a kiss code for 'stratum0').
+
 Prints "ready ADDRESS PORT" once bound; --pidfile and --count-file (number of requests
 received so far) let a test check what reached the server. With --exchange-log FILE it
 appends, per answer and before sending it, "T1 T2 T3": the request's transmit time and the
@@ -46,6 +49,11 @@ def to_ntp(unix_seconds):
     whole = int(unix_seconds // 1)
     fraction = int((unix_seconds - whole) * 2**32) & 0xFFFFFFFF
     return struct.pack("!II", (whole + NTP_UNIX_EPOCH_DIFFERENCE) & 0xFFFFFFFF, fraction)
+
+
+def to_short(seconds):
+    """NTP short format (16.16 fixed point), saturated as a server would."""
+    return min(int(seconds * 2**16), 0xFFFFFFFF)
 
 
 def from_ntp(data):
@@ -90,6 +98,8 @@ class FakeServer:
         stratum = {"stratum0": 0, "stratum16": 16}.get(behaviour, 2)
         reference_id = (self.options.kiss.encode("ascii").ljust(4, b"\0")[:4]
                         if behaviour == "stratum0" else bytes([127, 0, 0, 1]))
+        if self.options.refid_hex:
+            reference_id = bytes.fromhex(self.options.refid_hex).ljust(4, b"\0")[:4]
         originate = request[40:48] if len(request) >= 48 else bytes(8)
         if behaviour == "wrong-origin":
             seconds, fraction = struct.unpack("!II", originate)
@@ -97,7 +107,8 @@ class FakeServer:
         transmit = bytes(8) if behaviour == "zero-transmit" else to_ntp(t3)
         packet = (
             struct.pack("!BBbb", (leap << 6) | (version << 3) | mode, stratum, 6, -20)
-            + struct.pack("!II", 0x0000_0100, 0x0000_0200)  # root delay, dispersion
+            + struct.pack("!II", to_short(self.options.root_delay),
+                          to_short(self.options.root_dispersion))
             + reference_id
             + to_ntp(t2 - 16)  # reference time: last set 16 s ago
             + originate
@@ -143,6 +154,9 @@ def parse_arguments(argv):
     parser.add_argument("--length", type=int, default=72,
                         help="answer size for 'long' (72: with a SHA-1 digest)")
     parser.add_argument("--kiss", default="RATE", help="kiss code for 'stratum0'")
+    parser.add_argument("--refid-hex", help="reference id bytes in hex (overrides --kiss)")
+    parser.add_argument("--root-delay", type=float, default=256 / 2**16, help="seconds")
+    parser.add_argument("--root-dispersion", type=float, default=512 / 2**16, help="seconds")
     parser.add_argument("--pidfile")
     parser.add_argument("--count-file")
     parser.add_argument("--exchange-log")

@@ -1,0 +1,83 @@
+#include "check/nts_setup.h"
+
+#include <chrono>
+
+#include "check/name_lookup.h"
+#include "nts/key_exchange.h"
+
+namespace check {
+namespace {
+
+Deadline OneTimeoutFromNow(const CheckSettings& settings) {
+    return std::chrono::steady_clock::now() +
+           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+               std::chrono::duration<double>(settings.timeoutSeconds));
+}
+
+}  // namespace
+
+std::vector<NtsStart> StartNts(const std::vector<NtsServer>& servers,
+                               const CheckSettings& settings) {
+    std::vector<nts::KeTarget> targets;
+    for (const NtsServer& server : servers) {
+        nts::KeTarget target;
+        target.host = server.name;
+        target.port = settings.ntsPort;
+        target.address = server.address;
+        platform::SetAddressPort(&target.address, settings.ntsPort);
+        targets.push_back(target);
+    }
+    nts::KeSettings keSettings;
+    keSettings.caFile = settings.caFile;
+    keSettings.family = settings.family;
+    const std::vector<nts::KeOutcome> outcomes =
+        nts::RunKeyExchanges(targets, keSettings, OneTimeoutFromNow(settings));
+
+    // The NTP servers the exchanges name (record 6), looked up all at once; without one,
+    // the key exchange's own address serves.
+    std::vector<NameQuery> queries;
+    std::vector<int> queryOf(servers.size(), -1);
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+        if (outcomes[i].ok && !outcomes[i].response.server.empty()) {
+            queryOf[i] = static_cast<int>(queries.size());
+            queries.push_back({outcomes[i].response.server, 1});
+        }
+    }
+    const std::vector<NameAnswer> answers =
+        LookUpNames(queries, settings.port, settings.family, OneTimeoutFromNow(settings));
+
+    std::vector<NtsStart> starts(servers.size());
+    for (std::size_t i = 0; i < servers.size(); ++i) {
+        const nts::KeOutcome& outcome = outcomes[i];
+        NtsStart& start = starts[i];
+        if (!outcome.ok) {
+            start.error = outcome.error;
+            continue;
+        }
+        start.ntpAddress = servers[i].address;
+        if (queryOf[i] >= 0) {
+            const NameAnswer& answer = answers[static_cast<std::size_t>(queryOf[i])];
+            if (!answer.resolved) {
+                start.error = "the NTP server " + outcome.response.server +
+                              " that the key exchange names cannot be looked up (last-error "
+                              "code " +
+                              std::to_string(answer.error) + ")";
+                continue;
+            }
+            start.ntpAddress = answer.addresses.front();
+        }
+        platform::SetAddressPort(
+            &start.ntpAddress, outcome.response.port != 0 ? outcome.response.port : settings.port);
+        start.ok = true;
+        start.session = std::make_unique<NtsSession>(outcome.keys, outcome.response.cookies);
+        // Two key exchanges may send their clients to one NTP server: it votes once.
+        for (std::size_t j = 0; j < i && start.sameAs < 0; ++j) {
+            if (starts[j].ok && platform::SameAddress(starts[j].ntpAddress, start.ntpAddress)) {
+                start.sameAs = static_cast<int>(j);
+            }
+        }
+    }
+    return starts;
+}
+
+}  // namespace check

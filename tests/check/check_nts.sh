@@ -1,0 +1,201 @@
+#!/usr/bin/env bash
+# quillon-query --check --nts end to end (quillon-query.exe under Wine):
+#  - against chronyd serving NTS with its clock shifted by libfaketime: authenticated, the
+#    shift measured, several samples on the cookies of one key exchange;
+#  - trust: a wrong CA and a certificate for another name end in "nts failed"; the system's
+#    trust (Linux: $SSL_CERT_FILE; Wine: the prefix's ROOT store, with the test CA added by
+#    wine_root_store.exe and removed again);
+#  - no downgrade: a server whose key exchange fails is never asked on its NTP port;
+#  - a UDP relay that the key exchange names as the NTP server: answers it flips a bit in,
+#    strips of their extension fields or replays are never used; its NAK reads "kod NTSN";
+#  - a key-exchange server that never speaks ends in "nts failed" within the time-out.
+# Certificates are made by openssl for the run.
+#
+# Usage: check_nts.sh PATH/quillon-query[.exe] [PATH/wine_root_store.exe]
+set -uo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/../.." && pwd)
+query=${1:?usage: check_nts.sh PATH/quillon-query[.exe] [PATH/wine_root_store.exe]}
+root_store=${2:-}
+source "$repo/tests/tools/checks.sh"
+source "$repo/scripts/lib/chrony.sh"
+
+# No run here may set this machine's clock, whoever starts the test.
+run_query=(setpriv --bounding-set -sys_time --inh-caps -sys_time "$query")
+under_wine=false
+host_path() { echo "$1"; }
+if [[ "$query" == *.exe ]]; then
+    source "$repo/scripts/lib/wine-env.sh"
+    quillon_wine_prime || exit 1
+    run_query=(wine "$query")
+    under_wine=true
+    host_path() { winepath -w "$1" 2>/dev/null; }
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/quillon-check-nts.XXXXXX")
+pids=()
+root_added=false
+cleanup() {
+    $root_added && wine "$root_store" remove "$(host_path "$work/certs/root.pem")" >/dev/null
+    stop_chronyd
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+# One port free for UDP and TCP on every address used: NTP on it, the key exchange one above.
+port=$(python3 -c '
+import socket
+while True:
+    u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); u.bind(("127.0.0.81", 0))
+    p = u.getsockname()[1]
+    try:
+        for a in ("127.0.0.81", "127.0.0.82", "127.0.0.83", "127.0.0.84", "127.0.0.85"):
+            t = socket.socket(socket.AF_INET, socket.SOCK_STREAM); t.bind((a, p + 1)); t.close()
+        print(p); break
+    except OSError:
+        pass')
+ke_port=$((port + 1))
+
+"$repo/tests/tools/make_test_certs.sh" "$work/certs" 127.0.0.81 127.0.0.82 127.0.0.83 127.0.0.84 ||
+    { echo "FAIL openssl could not make the certificates"; exit 1; }
+certs=$work/certs
+ca=$(host_path "$certs/root.pem")
+
+# Shifted by more than a second: chronyd then stamps with its own (shifted) clock alone.
+shift_spec=+2.5s
+start_chronyd_nts 127.0.0.81 "$port" "$work/c81" "$ke_port" "$certs/server-chain.pem" \
+    "$certs/server.key" "$shift_spec" || exit 1
+start_chronyd_nts 127.0.0.82 "$port" "$work/c82" "$ke_port" "$certs/server-chain.pem" \
+    "$certs/server.key" "$shift_spec" || exit 1
+# Names the relay on 127.0.0.84 as its NTP server.
+start_chronyd_nts 127.0.0.83 "$port" "$work/c83" "$ke_port" "$certs/server-chain.pem" \
+    "$certs/server.key" "$shift_spec" 127.0.0.84 || exit 1
+# A certificate for ntp.invalid only.
+start_chronyd_nts 127.0.0.85 "$port" "$work/c85" "$ke_port" "$certs/other-chain.pem" \
+    "$certs/other.key" "$shift_spec" || exit 1
+
+started() {  # started OUT: waits for the "ready" line of a helper started with output in OUT
+    local deadline=$((SECONDS + 20))
+    until grep -qs '^ready$' "$1"; do
+        [ $SECONDS -lt $deadline ] && kill -0 "${pids[-1]}" 2>/dev/null ||
+            { echo "FAIL helper did not start: $(cat "$1")"; exit 1; }
+        sleep 0.02
+    done
+}
+
+check_query() {  # check_query NAME ARGS...: output in $work/NAME (no CR), status, wall time
+    local name=$1 t0
+    shift
+    t0=$(date +%s.%N)
+    "${run_query[@]}" --check --nts --port "$port" --nts-port "$ke_port" "$@" </dev/null \
+        2>"$work/$name.err" | tr -d '\r' >"$work/$name"
+    status=${PIPESTATUS[0]}
+    wall=$(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
+    sed "s/^/    $name | /" "$work/$name" | cut -c1-200
+}
+
+json_check() {  # json_check DESCRIPTION NAME PYTHON: PYTHON asserts on doc, the JSON of NAME
+    check "$1" python3 -c "
+import json, sys
+doc = json.load(open(sys.argv[1]))
+servers = {s['address']: s for s in doc['servers']}
+$3" "$work/$2"
+}
+
+check_query good --json --ca "$ca" --samples 3 --interval 0.05 127.0.0.81 127.0.0.82
+check "authenticated: exit 0" [ "$status" -eq 0 ]
+json_check "authenticated: both servers, the shift measured" good '
+assert doc["nts"] is True and doc["valid"] is True and doc["agree"] == 2, doc
+for s in doc["servers"]:
+    assert s["status"] == "ok" and s["authenticated"] is True and s["nts_error"] is None, s
+    assert abs(s["offset"] - 2.5) < 0.05, s
+assert abs(doc["offset"] - 2.5) < 0.05, doc'
+check_query good-text --ca "$ca" 127.0.0.81
+check "the summary says the result is authenticated" \
+    grep -qE '^offset \+2\.[0-9]+ s .* agree, authenticated by NTS$' "$work/good-text"
+check_query good-plugin --ca "$ca" --warn 5 --crit 10 127.0.0.81
+check "the plugin line says so too" \
+    grep -qE '^NTP OK: .*authenticated by NTS\|offset=2\.[0-9]+s;5;10;$' "$work/good-plugin"
+
+check_query wrong-ca --json --ca "$(host_path "$certs/stranger-root.pem")" --timeout 2 127.0.0.81
+check "a wrong CA: exit 2" [ "$status" -eq 2 ]
+json_check "a wrong CA: nts failed, with the reason" wrong-ca '
+s = servers["127.0.0.81"]
+assert s["status"] == "nts failed" and s["authenticated"] is False and s["nts_error"], s
+assert s["offset"] is None and doc["valid"] is False, doc'
+
+check_query other-name --ca "$ca" --timeout 2 127.0.0.85
+check "a certificate for another name: nts failed" \
+    grep -qE '^127\.0\.0\.85 .* nts failed \(.+\)$' "$work/other-name"
+
+if $under_wine; then
+    if [ -n "$root_store" ] && wine "$root_store" add "$ca" >/dev/null; then
+        root_added=true
+        check_query system --timeout 3 127.0.0.81
+        check "Windows' own trust, the test CA in the ROOT store: exit 0" [ "$status" -eq 0 ]
+        wine "$root_store" remove "$ca" >/dev/null && root_added=false
+        check_query system-removed --timeout 3 127.0.0.81
+        check "Windows' own trust without the test CA: nts failed" \
+            grep -qE '^127\.0\.0\.81 .* nts failed' "$work/system-removed"
+    else
+        check "the test CA can be added to the Wine prefix's ROOT store" false
+    fi
+else
+    SSL_CERT_FILE=$certs/root.pem check_query system --timeout 3 127.0.0.81
+    check "the system's CA bundle (\$SSL_CERT_FILE) trusts the test CA: exit 0" [ "$status" -eq 0 ]
+fi
+
+# No downgrade: a key exchange that fails leaves the server's NTP port unasked.
+python3 "$repo/tests/tools/fake_nts_ke_server.py" --address 127.0.0.86 --port "$ke_port" \
+    --cert "$certs/server-chain.pem" --key "$certs/server.key" silent >"$work/ke-out" 2>&1 &
+pids+=($!)
+started "$work/ke-out"
+python3 "$repo/tests/tools/fake_ntp_server.py" --address 127.0.0.86 --port "$port" \
+    --count-file "$work/asked" >"$work/ntp-out" 2>&1 &
+pids+=($!)
+until grep -qs '^ready' "$work/ntp-out"; do sleep 0.02; done
+check_query silent-ke --ca "$ca" --timeout 1 127.0.0.86
+check "a silent key exchange: nts failed" grep -qE '^127\.0\.0\.86 .* nts failed' "$work/silent-ke"
+check "a silent key exchange ends with the time-out (${wall} s)" \
+    awk -v t="$wall" 'BEGIN { exit !(t >= 0.9 && t <= 3.5) }'
+check "no downgrade: its NTP port was never asked" [ "$(cat "$work/asked")" -eq 0 ]
+
+# The relay that the key exchange of 127.0.0.83 names as its NTP server.
+relays=0
+relay() {  # relay [--tamper KIND]: restarts the relay on 127.0.0.84
+    [ -n "${relay_pid:-}" ] && kill "$relay_pid" 2>/dev/null && wait "$relay_pid" 2>/dev/null
+    relays=$((relays + 1))
+    python3 "$repo/tests/netfaults/udp_relay.py" --listen "127.0.0.84:$port" \
+        --server "127.0.0.83:$port" "$@" >"$work/relay-out-$relays" 2>&1 &
+    relay_pid=$!
+    pids+=($relay_pid)
+    started "$work/relay-out-$relays"
+}
+relayed() {  # relayed NAME: three samples asked through the relay, as JSON
+    check_query "$1" --json --ca "$ca" --timeout 1 --samples 3 --interval 0.05 127.0.0.83
+}
+relay
+relayed relay-honest
+json_check "through an honest relay: three samples, authenticated" relay-honest '
+s = servers["127.0.0.83"]
+assert s["status"] == "ok" and s["authenticated"] is True and s["samples"] == 3, s
+assert abs(s["offset"] - 2.5) < 0.05, s'
+for kind in flip strip; do
+    relay --tamper "$kind"
+    relayed "relay-$kind"
+    json_check "relay that does $kind: nothing used, no answer" "relay-$kind" '
+s = servers["127.0.0.83"]
+assert s["status"] == "no answer" and s["samples"] == 0 and s["offset"] is None, s'
+done
+relay --tamper replay
+relayed relay-replay
+json_check "relay that replays the first answer: taken once" relay-replay '
+s = servers["127.0.0.83"]
+assert s["status"] == "ok" and s["samples"] == 1, s' 
+relay --tamper nak
+check_query relay-nak --ca "$ca" --timeout 1 127.0.0.83
+check "relay that sends a NAK: kod NTSN" grep -qE '^127\.0\.0\.83 .* kod NTSN$' "$work/relay-nak"
+
+finish

@@ -66,8 +66,8 @@ std::vector<NtsStart> StartNts(const std::vector<NtsServer>& servers,
             }
             start.ntpAddress = answer.addresses.front();
         }
-        platform::SetAddressPort(&start.ntpAddress,
-                                 outcome.response.port != 0 ? outcome.response.port : settings.port);
+        platform::SetAddressPort(
+            &start.ntpAddress, outcome.response.port != 0 ? outcome.response.port : settings.port);
         start.ok = true;
         start.session = std::make_unique<NtsSession>(outcome.keys, outcome.response.cookies);
         // Two key exchanges may send their clients to one NTP server: it votes once.

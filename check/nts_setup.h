@@ -21,7 +21,7 @@ struct NtsServer {
 
 struct NtsStart {
     bool ok = false;
-    std::string error;  // why not, for people
+    std::string error;                   // why not, for people
     platform::SocketAddress ntpAddress;  // where the authenticated requests go
     std::unique_ptr<NtsSession> session;
     int sameAs = -1;  // an earlier server whose key exchange named the same NTP server

@@ -99,10 +99,11 @@ TEST(KeyExchange, EachEndsByTheDeadlineAllAtOnceInTheTargetsOrder) {
     ASSERT_FALSE(queued.back()->IsOpen()) << "the accept queue never filled";
     EXPECT_EQ(platform::LastError(), 10060U);  // WSAETIMEDOUT
 
-    const std::vector<nts::KeTarget> targets = {{"127.0.0.1", mute.Port()},
-                                                {"127.0.0.1", refusing.Port()},
-                                                {"[127.0.0.1]", full.Port()},
-                                                {"127.0.0.1", mute.Port()}};
+    // Names to look up here: the check passes addresses, other callers need not.
+    const std::vector<nts::KeTarget> targets = {{"127.0.0.1", mute.Port(), {}},
+                                                {"127.0.0.1", refusing.Port(), {}},
+                                                {"[127.0.0.1]", full.Port(), {}},
+                                                {"127.0.0.1", mute.Port(), {}}};
     const Clock::time_point start = Clock::now();
     const std::vector<nts::KeOutcome> outcomes =
         nts::RunKeyExchanges(targets, {}, start + std::chrono::milliseconds(800));
@@ -137,7 +138,7 @@ TEST(KeyExchange, DeadlinePassedEndsEveryExchangeAtOnce) {
     MuteListener mute(4);
     const Clock::time_point start = Clock::now();
     const std::vector<nts::KeOutcome> outcomes =
-        nts::RunKeyExchanges({{"127.0.0.1", mute.Port()}}, {}, start);
+        nts::RunKeyExchanges({{"127.0.0.1", mute.Port(), {}}}, {}, start);
     ASSERT_EQ(outcomes.size(), 1U);
     EXPECT_EQ(outcomes[0].error, "key exchange not finished within the time-out (connecting)");
     EXPECT_LT(Seconds(Clock::now() - start), 0.5);

@@ -199,12 +199,12 @@ SetOutcome SetClockFromCheck(const CheckResult& result, bool limitStep, double m
     outcome.kind = SetKind::kRefused;
     if (result.answered == 0) {
         outcome.reason = "no server gave a usable answer";
-    } else if (!result.majority) {
-        outcome.reason = "the servers that answered do not agree by a majority";
     } else if (!result.valid) {
-        outcome.reason = "only " + std::to_string(result.agree) + " of the " +
-                         std::to_string(result.asked) + " servers asked agree, fewer than the " +
-                         std::to_string(result.minAgree) + " required";
+        outcome.reason = !result.majority ? "the servers that answered do not agree by a majority"
+                                          : "only " + std::to_string(result.agree) + " of the " +
+                                                std::to_string(result.asked) +
+                                                " servers asked agree, fewer than the " +
+                                                std::to_string(result.minAgree) + " required";
     } else if (limitStep && std::fabs(result.offset) > maxStep) {
         outcome.reason = "the correction is larger than --max-step";
     } else {

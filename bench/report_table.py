@@ -109,10 +109,11 @@ def check_rows(results, targets, notes):
             lines.append(row(name, f"no successful run{failed}", "", "NO" if "quillon" in name else ""))
             continue
         wall_target = wall_met = error_target = error_met = ""
-        if name.startswith("quillon-query --check --nts") and "median_ms" in one:
-            # The TLS handshake costs what it costs; the time it gives must be as good.
-            wall_target = f"<= {targets['nts_wall_factor']:g} x plain --check"
-            wall_met = verdict(e["median_ms"] <= targets["nts_wall_factor"] * one["median_ms"]
+        plain = check.get(name.replace(" --nts", ""), {})
+        if name.startswith("quillon-query --check --nts") and "median_ms" in plain:
+            # The TLS handshakes cost what they cost; the time they give must be as good.
+            wall_target = f"<= {targets['nts_wall_factor']:g} x plain, as many"
+            wall_met = verdict(e["median_ms"] <= targets["nts_wall_factor"] * plain["median_ms"]
                                and not e["failures"])
             error_target = (f"|mean| <= {targets['check_mean_error_ms']:g}, "
                             f"max <= {targets['check_max_error_ms']:g}")

@@ -90,6 +90,9 @@ check_query() {  # check_query NAME ARGS...: output in $work/NAME (no CR), statu
         tr -d '\r' >"$work/$name"
     status=${PIPESTATUS[0]}
     sed "s/^/    $name | /" "$work/$name"
+    # Whatever the program (or Wine) said on stderr, and how it ended, for a failure's reader.
+    sed "s/^/    $name (stderr) | /" "$work/$name.err"
+    [ -s "$work/$name" ] || echo "    $name | (no output; exit status $status)"
 }
 
 query_as() {  # query_as NAME ARGS...: stdout in $work/NAME, stderr in NAME.err (no CR), $status

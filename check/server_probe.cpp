@@ -29,7 +29,9 @@ BOOL DrawNonce(NtpTimestamp* nonce) {
     return TRUE;
 }
 
-constexpr int kAnswerBufferSize = 2048;
+// An NTS answer is about as long as its request, which may carry a cookie and seven
+// placeholders of up to 1 KiB each; one cut short would fail its authentication.
+constexpr int kAnswerBufferSize = 16 * 1024;
 
 const char* RejectionText(sntp::AnswerCheck check) {
     switch (check) {
@@ -139,13 +141,14 @@ void ServerProbe::Stop(DWORD error) {
 
 void ServerProbe::Receive(const NtpTimestamp& ready) {
     // Room for an NTS answer's cookies; a plain answer is read from its first 48 bytes.
-    std::uint8_t answer[kAnswerBufferSize] = {};
+    m_answer.resize(kAnswerBufferSize);
+    std::uint8_t* const answer = m_answer.data();
     std::int64_t seconds = 0;
     std::uint32_t nanoseconds = 0;
     bool stamped = false;
     const int length =
         platform::SocketReceiveStamped(m_socket.Handle(), reinterpret_cast<char*>(answer),
-                                       sizeof answer, &seconds, &nanoseconds, &stamped);
+                                       kAnswerBufferSize, &seconds, &nanoseconds, &stamped);
     // The system's own stamp of the arrival is better than ours: it does not include the
     // time this process took to be scheduled after the datagram came in.
     const NtpTimestamp arrival = stamped ? NtpTimestamp::FromUnixTime(seconds, nanoseconds) : ready;

@@ -69,7 +69,8 @@ private:
     int m_nSent = 0;
     Clock::time_point m_nextSend{};
     std::vector<Request> m_inFlight;
-    std::unique_ptr<NtsSession> m_nts;  // none: plain SNTP
+    std::unique_ptr<NtsSession> m_nts;   // none: plain SNTP
+    std::vector<std::uint8_t> m_answer;  // the datagram being read
 };
 
 }  // namespace check

@@ -14,6 +14,15 @@ namespace {
 // What the look-up threads and the waiting caller share. The threads hold it too, so a
 // thread that outlives the wait writes into memory that is still there.
 struct Board {
+    // Every answer goes in under the lock: the threads already started write beside it.
+    void Post(std::size_t index, NameAnswer answer) {
+        const std::lock_guard<std::mutex> hold(lock);
+        answers[index] = std::move(answer);
+        done[index] = true;
+        --left;
+        changed.notify_all();
+    }
+
     std::mutex lock;
     std::condition_variable changed;
     std::vector<NameAnswer> answers;
@@ -28,11 +37,7 @@ void LookUp(const std::shared_ptr<Board>& board, std::size_t index, const NameQu
         platform::ResolveDatagramAddresses(query.host.c_str(), port, family, query.maxAddresses,
                                            &answer.addresses) != FALSE;
     answer.error = answer.resolved ? 0 : platform::LastError();
-    const std::lock_guard<std::mutex> hold(board->lock);
-    board->answers[index] = std::move(answer);
-    board->done[index] = true;
-    --board->left;
-    board->changed.notify_all();
+    board->Post(index, std::move(answer));
 }
 
 }  // namespace
@@ -46,12 +51,12 @@ std::vector<NameAnswer> LookUpNames(const std::vector<NameQuery>& queries, int p
     for (std::size_t i = 0; i < queries.size(); ++i) {
         // An address literal needs no resolver, nor a thread whose start a busy machine
         // could delay past the deadline.
-        platform::SocketAddress literal;
-        if (platform::ResolveAddressLiteral(queries[i].host.c_str(), port, family, &literal)) {
-            board->answers[i].resolved = true;
-            board->answers[i].addresses.push_back(literal);
-            board->done[i] = true;
-            --board->left;
+        NameAnswer literal;
+        literal.addresses.resize(1);
+        if (platform::ResolveAddressLiteral(queries[i].host.c_str(), port, family,
+                                            &literal.addresses[0])) {
+            literal.resolved = true;
+            board->Post(i, std::move(literal));
             continue;
         }
         // The system's resolver call cannot be cancelled, and its own time-outs can add up to
@@ -61,9 +66,9 @@ std::vector<NameAnswer> LookUpNames(const std::vector<NameQuery>& queries, int p
             std::thread(LookUp, board, i, queries[i], port, family).detach();
         } catch (const std::system_error&) {
             // No thread to be had: this name is simply not looked up.
-            board->answers[i].error = ERROR_NOT_ENOUGH_MEMORY;
-            board->done[i] = true;
-            --board->left;
+            NameAnswer none;
+            none.error = ERROR_NOT_ENOUGH_MEMORY;
+            board->Post(i, std::move(none));
         }
     }
     std::unique_lock<std::mutex> hold(board->lock);

@@ -117,21 +117,16 @@ CheckResult RunClockCheck(const std::vector<NamedServer>& servers, const CheckSe
     // asked at once. A server that cannot be opened is finished from the start.
     std::vector<std::size_t> queryOf;
     const std::vector<NameQuery> queries = LookUpsFor(servers, &queryOf);
-    const Deadline lookUpEnd =
-        Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                           std::chrono::duration<double>(settings.timeoutSeconds));
     const Roster roster = PlanRoster(
-        servers, queryOf, LookUpNames(queries, settings.port, settings.family, lookUpEnd));
+        servers, queryOf,
+        LookUpNames(queries, settings.port, settings.family, DeadlineIn(settings.timeoutSeconds)));
 
     // One probe per distinct address, named after the first entry that named it.
+    const std::vector<ServerTarget>& targets = roster.targets;
     std::vector<std::unique_ptr<ServerProbe>> probes;
-    std::vector<NtsServer> targets;
-    for (std::size_t i = 0; i < roster.entries.size(); ++i) {
-        if (roster.probeOf[i] >= 0) {
-            probes.push_back(std::make_unique<ServerProbe>(roster.entries[i].name, settings));
-            targets.push_back({roster.entries[i].name,
-                               roster.addresses[static_cast<std::size_t>(roster.probeOf[i])]});
-        }
+    probes.reserve(targets.size());
+    for (const ServerTarget& target : targets) {
+        probes.push_back(std::make_unique<ServerProbe>(target.name, settings));
     }
     int asked = roster.asked;
     if (settings.nts) {

@@ -1,25 +1,14 @@
 #include "check/nts_setup.h"
 
-#include <chrono>
-
 #include "check/name_lookup.h"
 #include "nts/key_exchange.h"
 
 namespace check {
-namespace {
 
-Deadline OneTimeoutFromNow(const CheckSettings& settings) {
-    return std::chrono::steady_clock::now() +
-           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-               std::chrono::duration<double>(settings.timeoutSeconds));
-}
-
-}  // namespace
-
-std::vector<NtsStart> StartNts(const std::vector<NtsServer>& servers,
+std::vector<NtsStart> StartNts(const std::vector<ServerTarget>& servers,
                                const CheckSettings& settings) {
     std::vector<nts::KeTarget> targets;
-    for (const NtsServer& server : servers) {
+    for (const ServerTarget& server : servers) {
         nts::KeTarget target;
         target.host = server.name;
         target.port = settings.ntsPort;
@@ -31,7 +20,7 @@ std::vector<NtsStart> StartNts(const std::vector<NtsServer>& servers,
     keSettings.caFile = settings.caFile;
     keSettings.family = settings.family;
     const std::vector<nts::KeOutcome> outcomes =
-        nts::RunKeyExchanges(targets, keSettings, OneTimeoutFromNow(settings));
+        nts::RunKeyExchanges(targets, keSettings, DeadlineIn(settings.timeoutSeconds));
 
     // The NTP servers the exchanges name (record 6), looked up all at once; without one,
     // the key exchange's own address serves.
@@ -44,7 +33,7 @@ std::vector<NtsStart> StartNts(const std::vector<NtsServer>& servers,
         }
     }
     const std::vector<NameAnswer> answers =
-        LookUpNames(queries, settings.port, settings.family, OneTimeoutFromNow(settings));
+        LookUpNames(queries, settings.port, settings.family, DeadlineIn(settings.timeoutSeconds));
 
     std::vector<NtsStart> starts(servers.size());
     for (std::size_t i = 0; i < servers.size(); ++i) {

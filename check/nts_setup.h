@@ -9,15 +9,10 @@
 
 #include "check/clock_check.h"
 #include "check/nts_session.h"
+#include "check/server_roster.h"
 #include "platform/dual_stack.h"
 
 namespace check {
-
-// Who a key exchange is held with: the name the certificate must carry, and its address.
-struct NtsServer {
-    std::string name;
-    platform::SocketAddress address;
-};
 
 struct NtsStart {
     bool ok = false;
@@ -28,7 +23,7 @@ struct NtsStart {
 };
 
 // One start per server, in order.
-std::vector<NtsStart> StartNts(const std::vector<NtsServer>& servers,
+std::vector<NtsStart> StartNts(const std::vector<ServerTarget>& servers,
                                const CheckSettings& settings);
 
 }  // namespace check

@@ -24,7 +24,6 @@ std::vector<NameQuery> LookUpsFor(const std::vector<NamedServer>& named,
 Roster PlanRoster(const std::vector<NamedServer>& named, const std::vector<std::size_t>& queryOf,
                   const std::vector<NameAnswer>& answers) {
     Roster roster;
-    std::vector<std::string> probeNames;  // the entry that first named each probe's address
     std::vector<std::size_t> failedQueries;
     const auto add = [&roster](ServerReport entry, int probe) {
         roster.entries.push_back(std::move(entry));
@@ -56,22 +55,21 @@ Roster PlanRoster(const std::vector<NamedServer>& named, const std::vector<std::
         for (const platform::SocketAddress& address : answer.addresses) {
             entry.address = platform::AddressText(address);
             std::size_t probe = 0;
-            while (probe < roster.addresses.size() &&
-                   !platform::SameAddress(roster.addresses[probe], address)) {
+            while (probe < roster.targets.size() &&
+                   !platform::SameAddress(roster.targets[probe].address, address)) {
                 ++probe;
             }
-            if (probe < roster.addresses.size()) {
+            if (probe < roster.targets.size()) {
                 entry.status = ServerStatus::kDuplicate;
-                entry.duplicateOf = probeNames[probe];
+                entry.duplicateOf = roster.targets[probe].name;
                 add(entry, -1);
             } else {
-                roster.addresses.push_back(address);
-                probeNames.push_back(entry.name);
+                roster.targets.push_back({entry.name, address});
                 add(entry, static_cast<int>(probe));
             }
         }
     }
-    roster.asked = static_cast<int>(roster.addresses.size() + failedQueries.size());
+    roster.asked = static_cast<int>(roster.targets.size() + failedQueries.size());
     return roster;
 }
 

@@ -15,14 +15,21 @@ namespace check {
 // How many addresses of a pool are asked.
 constexpr std::size_t kPoolAddresses = 4;
 
+// A distinct server to ask: its address, and the name of the entry that first named it
+// (what its certificate must carry, under NTS).
+struct ServerTarget {
+    std::string name;
+    platform::SocketAddress address;
+};
+
 struct Roster {
     // As named, in order: one per plain server, one per address of a pool (one for a pool
     // that did not resolve). Unresolved and duplicate entries are final here.
     std::vector<ServerReport> entries;
-    // The probe that asks for entries[i], or -1 (unresolved, or a duplicate of another).
+    // The target that is asked for entries[i], or -1 (unresolved, or a duplicate of another).
     std::vector<int> probeOf;
-    std::vector<platform::SocketAddress> addresses;  // one per probe, all distinct
-    // Distinct servers asked: every probe, and every distinct name that did not resolve.
+    std::vector<ServerTarget> targets;  // one per probe, all of distinct addresses
+    // Distinct servers asked: every target, and every distinct name that did not resolve.
     int asked = 0;
 };
 

@@ -9,6 +9,13 @@
 
 using Deadline = std::chrono::steady_clock::time_point;
 
+// The point seconds from now.
+inline Deadline DeadlineIn(double seconds) {
+    return std::chrono::steady_clock::now() +
+           std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+               std::chrono::duration<double>(seconds));
+}
+
 // Whole milliseconds left until deadline, rounded up so that a wait never ends early; 0
 // once it has passed, and at most an hour (a deadline that never comes).
 inline DWORD MillisecondsUntil(Deadline deadline) {

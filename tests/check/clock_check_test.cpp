@@ -491,7 +491,7 @@ TEST_F(ClockCheckTest, ALoneAnswerAmongServersAskedIsNoResult) {
 
 #ifndef _WIN32
 TEST(NameLookup, AResolverThatDoesNotAnswerCostsTheDeadlineOnly) {
-    SKIP_UNLESS_DNS_ISOLATED();
+    SKIP_UNLESS_DNS_ISOLATED();  // NOLINT(concurrency-mt-unsafe): before any thread starts
     // The isolated resolver is 127.0.0.1:53, waited for a second: make it listen and say
     // nothing, as a dead one does.
     const int silent = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -601,7 +601,7 @@ TEST(ServerRoster, EachAddressIsAskedAndCountedOnce) {
                 << c.what << ", entry " << i;
         }
         EXPECT_EQ(roster.asked, c.asked) << c.what;
-        EXPECT_EQ(roster.addresses.size(),
+        EXPECT_EQ(roster.targets.size(),
                   static_cast<std::size_t>(std::count_if(
                       roster.probeOf.begin(), roster.probeOf.end(), [](int p) { return p >= 0; })))
             << c.what;

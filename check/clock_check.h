@@ -75,7 +75,6 @@ struct ServerReport {
     // delay / 2 + root delay / 2 + root dispersion: how far the true offset may lie from
     // best.offset (without the tolerance).
     double errorBound = 0.0;
-    sntp::AnswerCheck rejection = sntp::AnswerCheck::kAccepted;  // of the last rejected answer
     DWORD error = 0;  // resolver or socket code of an unresolved or failed server
     // For people: why the last answer was rejected, or why a look-up failed; may be empty.
     std::string reason;

@@ -55,7 +55,8 @@ const char* RejectionText(sntp::AnswerCheck check) {
 
 }  // namespace
 
-ServerProbe::ServerProbe(std::string name, const CheckSettings& settings) : m_settings(settings) {
+ServerProbe::ServerProbe(std::string name, const CheckSettings& settings)
+    : m_settings(settings), m_answer(kAnswerBufferSize) {
     m_report.name = std::move(name);
 }
 
@@ -140,8 +141,6 @@ void ServerProbe::Stop(DWORD error) {
 }
 
 void ServerProbe::Receive(const NtpTimestamp& ready) {
-    // Room for an NTS answer's cookies; a plain answer is read from its first 48 bytes.
-    m_answer.resize(kAnswerBufferSize);
     std::uint8_t* const answer = m_answer.data();
     std::int64_t seconds = 0;
     std::uint32_t nanoseconds = 0;
@@ -172,9 +171,7 @@ void ServerProbe::Receive(const NtpTimestamp& ready) {
             case nts::NtsAnswer::kAuthentic:
                 break;
             case nts::NtsAnswer::kNak:
-                m_bKissed = true;
-                m_report.kissCode = "NTSN";
-                Stop(0);
+                Kissed("NTSN");
                 return;
             case nts::NtsAnswer::kNotOurs:
             case nts::NtsAnswer::kUnauthentic:
@@ -186,15 +183,13 @@ void ServerProbe::Receive(const NtpTimestamp& ready) {
     m_inFlight.erase(answered);
 
     if (sntp::IsKissOfDeath(answer, length)) {
-        // The server asks us to go away (or cannot serve): never believed, never asked again.
-        m_bKissed = true;
-        m_report.kissCode = ReferenceIdText(sntp::ReadServerHeader(answer));
-        Stop(0);  // its requests in flight go with it
+        // The server asks us to go away (or cannot serve).
+        Kissed(ReferenceIdText(sntp::ReadServerHeader(answer)));
         return;
     }
     const sntp::AnswerCheck check = sntp::CheckAnswer(answer, length, request.nonce);
     if (check != sntp::AnswerCheck::kAccepted) {
-        Reject(check, RejectionText(check));
+        Reject(RejectionText(check));
         return;
     }
     // A server this far from its reference gets an error bound wide enough to agree with
@@ -205,15 +200,20 @@ void ServerProbe::Receive(const NtpTimestamp& ready) {
         char reason[96];
         std::snprintf(reason, sizeof reason, "root distance %.6f s above the limit %.6f s",
                       distance, m_settings.maxDistanceSeconds);
-        Reject(sntp::AnswerCheck::kAccepted, reason);
+        Reject(reason);
         return;
     }
     TakeSample(answer, request, arrival);
 }
 
-void ServerProbe::Reject(sntp::AnswerCheck check, std::string reason) {
+void ServerProbe::Kissed(std::string code) {
+    m_bKissed = true;
+    m_report.kissCode = std::move(code);
+    Stop(0);  // its requests in flight go with it
+}
+
+void ServerProbe::Reject(std::string reason) {
     m_bRejected = true;
-    m_report.rejection = check;
     m_report.reason = std::move(reason);
 }
 

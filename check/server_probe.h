@@ -55,7 +55,9 @@ private:
 
     void SendRequest();
     void Stop(DWORD error);
-    void Reject(sntp::AnswerCheck check, std::string reason);
+    // The server told us to go away: never believed, never asked again.
+    void Kissed(std::string code);
+    void Reject(std::string reason);
     void TakeSample(const std::uint8_t* answer, const Request& request,
                     const NtpTimestamp& arrival);
 
@@ -69,8 +71,10 @@ private:
     int m_nSent = 0;
     Clock::time_point m_nextSend{};
     std::vector<Request> m_inFlight;
-    std::unique_ptr<NtsSession> m_nts;   // none: plain SNTP
-    std::vector<std::uint8_t> m_answer;  // the datagram being read
+    std::unique_ptr<NtsSession> m_nts;  // none: plain SNTP
+    // The datagram being read: room for an NTS answer's cookies (a plain answer is read
+    // from its first 48 bytes).
+    std::vector<std::uint8_t> m_answer;
 };
 
 }  // namespace check

@@ -132,28 +132,23 @@ bool SameAddress(const SocketAddress& a, const SocketAddress& b) {
 }
 
 BOOL AddressLiteralBytes(const char* host, std::vector<std::uint8_t>* bytes) {
-    addrinfo hints{};
-    hints.ai_flags = AI_NUMERICHOST;  // a literal or nothing: no look-up
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(WithoutBrackets(host).c_str(), nullptr, &hints, &found) != 0 ||
-        found == nullptr) {
+    SocketAddress literal;
+    if (!ResolveAddressLiteral(host, 0, AddressFamily::kAny, &literal)) {
         return FALSE;
     }
-    const void* address = nullptr;
+    const sockaddr* address = literal.Get();
+    const void* start = nullptr;
     std::size_t size = 0;
-    if (found->ai_family == AF_INET) {
-        address = &reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+    if (address->sa_family == AF_INET) {
+        start = &reinterpret_cast<const sockaddr_in*>(address)->sin_addr;
         size = 4;
-    } else if (found->ai_family == AF_INET6) {
-        address = &reinterpret_cast<const sockaddr_in6*>(found->ai_addr)->sin6_addr;
+    } else {
+        start = &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
         size = 16;
     }
-    const auto* start = static_cast<const std::uint8_t*>(address);
-    if (start != nullptr) {
-        bytes->assign(start, start + size);
-    }
-    ::freeaddrinfo(found);
-    return start != nullptr ? TRUE : FALSE;
+    const auto* first = static_cast<const std::uint8_t*>(start);
+    bytes->assign(first, first + size);
+    return TRUE;
 }
 
 std::string AddressText(const SocketAddress& address) {

@@ -12,6 +12,22 @@ timeval Timeval(DWORD timeoutMs) {
     return timeout;
 }
 
+// select for one event on s, with its exception set too (where a failed connect shows):
+// the count of ready sockets, 0 on time-out, or SOCKET_ERROR; *failed tells the exception.
+int SelectFor(SOCKET s, StreamWait what, DWORD timeoutMs, bool* failed) {
+    fd_set waitSet;
+    fd_set failSet;
+    FD_ZERO(&waitSet);
+    FD_ZERO(&failSet);
+    FD_SET(s, &waitSet);
+    FD_SET(s, &failSet);
+    timeval timeout = Timeval(timeoutMs);
+    const int rc = ::select(0, what == StreamWait::kReadable ? &waitSet : nullptr,
+                            what == StreamWait::kWritable ? &waitSet : nullptr, &failSet, &timeout);
+    *failed = rc > 0 && FD_ISSET(s, &failSet);
+    return rc;
+}
+
 }  // namespace
 
 BOOL StreamSocket::Connect(const SocketAddress& address, DWORD timeoutMs) {
@@ -37,20 +53,14 @@ BOOL StreamSocket::Connect(const SocketAddress& address, DWORD timeoutMs) {
         ::SetLastError(error);
         return FALSE;
     }
-    fd_set writeSet;
-    fd_set failSet;
-    FD_ZERO(&writeSet);
-    FD_ZERO(&failSet);
-    FD_SET(m_socket, &writeSet);
-    FD_SET(m_socket, &failSet);
-    timeval timeout = Timeval(timeoutMs);
-    const int ready = ::select(0, nullptr, &writeSet, &failSet, &timeout);
+    bool failed = false;
+    const int ready = SelectFor(m_socket, StreamWait::kWritable, timeoutMs, &failed);
     DWORD error = 0;
     if (ready == 0) {
         error = WSAETIMEDOUT;
     } else if (ready == SOCKET_ERROR) {
         error = static_cast<DWORD>(::WSAGetLastError());
-    } else if (FD_ISSET(m_socket, &failSet)) {
+    } else if (failed) {
         int code = 0;
         int length = static_cast<int>(sizeof code);
         ::getsockopt(m_socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&code), &length);
@@ -73,16 +83,9 @@ int StreamSocket::Receive(void* buffer, int size) {
 }
 
 int StreamSocket::Wait(StreamWait what, DWORD timeoutMs) {
-    fd_set waitSet;
-    fd_set failSet;
-    FD_ZERO(&waitSet);
-    FD_ZERO(&failSet);
-    FD_SET(m_socket, &waitSet);
-    FD_SET(m_socket, &failSet);
-    timeval timeout = Timeval(timeoutMs);
     // A socket in the exception set is ready too: the next call reports its error.
-    const int rc = ::select(0, what == StreamWait::kReadable ? &waitSet : nullptr,
-                            what == StreamWait::kWritable ? &waitSet : nullptr, &failSet, &timeout);
+    bool failed = false;
+    const int rc = SelectFor(m_socket, what, timeoutMs, &failed);
     if (rc == SOCKET_ERROR) {
         return SOCKET_ERROR;
     }

@@ -51,6 +51,10 @@ quillon_wine_prefix_init() {
             # A crash prints its report on stderr and ends the process, instead of waiting
             # behind a dialog that nobody will close.
             wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f
+            # The server these started ends a few seconds after its last client; a persistent
+            # one started meanwhile would find it still there and leave, and the first test
+            # programs would then lose their server ("recvmsg: Connection reset by peer").
+            wineserver -w
         } </dev/null >"$log" 2>&1 9>&- || { echo "wine prefix set-up failed, see $log" >&2; exit 1; }
         echo "$_quillon_wine_settings" >"$_quillon_wine_ready"
     ) 9>"$WINEPREFIX.lock"

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "net/deadline.h"
 #include "net/sntp_packet.h"
 #include "net/time_client.h"
 #include "platform/dual_stack.h"
@@ -30,6 +31,8 @@ struct CheckSettings {
     bool nts = false;
     int ntsPort = 4460;  // of the key exchange
     std::string caFile;  // PEM roots that replace the system's; empty: the system's
+    // --time-limit: the whole run ends here; what is unfinished then counts as not answered.
+    Deadline runEnd = Deadline::max();
 };
 
 // A server as named on the command line: one server, or a pool whose name stands for

@@ -6,7 +6,10 @@
 #include "cli/check_options.h"
 #include "cli/check_output.h"
 #include "cli/command_action.h"
+#include "cli/safe_text.h"
+#include "net/deadline.h"
 #include "net/time_client.h"
+#include "nts/ca_file.h"
 #ifdef _WIN32
 #include "app/socket_layer.h"
 #endif
@@ -15,19 +18,49 @@ namespace {
 
 enum CheckExit { kAgreed = 0, kNoAgreement = 2, kUsageError = 3 };
 
+// A command line or configuration that cannot run: one line on standard error and, for a
+// monitoring system, its UNKNOWN line on standard output.
+int RefuseToRun(bool plugin, const std::string& error) {
+    if (plugin) {
+        std::printf("NTP UNKNOWN: %s\n", PrintableText(error).c_str());
+    }
+    return AnswerWithoutRunning(CommandAction::kUsageError, kCheckUsage, error, kUsageError);
+}
+
+// What can be known to be wrong before any traffic.
+std::string ConfigurationProblem(const CheckOptions& options) {
+    if (options.settings.nts && !options.settings.caFile.empty()) {
+        return nts::CaFileProblem(options.settings.caFile);
+    }
+    return "";
+}
+
 }  // namespace
 
 int RunCheckCommand(int argc, const char* const* argv) {
     CheckOptions options;
     std::string error;
     const CommandAction action = ParseCheckCommand(argc, argv, &options, &error);
+    if (action == CommandAction::kUsageError) {
+        return RefuseToRun(AsksForPluginOutput(argc, argv), error);
+    }
     if (action != CommandAction::kRun) {
         return AnswerWithoutRunning(action, kCheckUsage, error, kUsageError);
+    }
+    if (options.timeLimitSeconds > 0) {
+        options.settings.runEnd = DeadlineIn(options.timeLimitSeconds);
+    }
+    const std::string problem = ConfigurationProblem(options);
+    if (!problem.empty()) {
+        return RefuseToRun(options.plugin, problem);
     }
 #ifdef _WIN32
     // Winsock 2.2: the IPv6 look-up is not part of 1.1.
     SocketLayer sockets;
     if (sockets.Start(2, 2) != SocketLayerStart::Started) {
+        if (options.plugin) {
+            std::puts("NTP UNKNOWN: the socket layer cannot be started");
+        }
         std::fprintf(stderr, "quillon-query: the socket layer cannot be started\n");
         return options.plugin ? static_cast<int>(kPluginUnknown) : kNoAgreement;
     }
@@ -35,7 +68,10 @@ int RunCheckCommand(int argc, const char* const* argv) {
 
     const check::CheckResult result = check::RunClockCheck(options.servers, options.settings);
     check::SetOutcome set;
-    if (options.set) {
+    if (options.set && Deadline::clock::now() >= options.settings.runEnd) {
+        set.kind = check::SetKind::kRefused;
+        set.reason = "the time limit ran out before the clock could be set";
+    } else if (options.set) {
         TimeClient client;
         set = check::SetClockFromCheck(result, options.limitStep, options.maxStep, &client);
     }

@@ -17,6 +17,7 @@ struct CheckOptions {
     bool set = false;
     bool limitStep = false;  // --max-step given
     double maxStep = 0.0;
+    double timeLimitSeconds = 0.0;  // --time-limit; 0: none
 };
 
 constexpr int kCheckMaxServers = 16;  // names, a pool counting as one
@@ -24,7 +25,11 @@ constexpr int kCheckMaxSamples = 8;
 
 // Whether the arguments ask for the check form at all.
 bool IsCheckCommand(int argc, const char* const* argv);
-// false with a reason in *error when the arguments do not fit the usage.
+// Whether --warn/--crit (-w/-c) stand anywhere among the arguments, even with a bad value:
+// then even a usage error is answered in the monitoring plugin's way.
+bool AsksForPluginOutput(int argc, const char* const* argv);
+// false with a one-line reason in *error when the arguments do not fit the usage. An option's
+// value may follow it as the next argument or after '=' (--timeout=2).
 bool ParseCheckOptions(int argc, const char* const* argv, CheckOptions* options,
                        std::string* error);
 

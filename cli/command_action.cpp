@@ -61,6 +61,8 @@ int AnswerWithoutRunning(CommandAction action, const char* usage, const std::str
         case CommandAction::kUsageError:
             break;
     }
-    std::fprintf(stderr, "quillon-query: %s\n%s", error.c_str(), usage);
+    // One line that names what is wrong, and where the whole usage is.
+    std::fprintf(stderr, "quillon-query: %s\ntry 'quillon-query %s'\n", error.c_str(),
+                 usage == kCheckUsage ? "--check --help" : "--help");
     return usageErrorStatus;
 }

@@ -357,7 +357,7 @@ quiet() {  # quiet NAME: exit 0, nothing on stderr
 }
 same() { cmp -s "$work/$1" "$work/$2"; }
 reason_then_help() {  # reason_then_help NAME REASON HELP-COMMAND: NAME's stderr, two lines
-    [ "$(cat "$work/$1.err")" = "quillon-query: $2"$'\n'"try 'quillon-query $3'" ]
+    [ "$(tr -d '\r' <"$work/$1.err")" = "quillon-query: $2"$'\n'"try 'quillon-query $3'" ]
 }
 says() { [ "$(cat "$work/$1")" = "$2" ]; }
 

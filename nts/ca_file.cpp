@@ -4,7 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <string>
 
 namespace nts {
 namespace {
@@ -28,7 +28,12 @@ std::string CaFileProblem(const std::string& path) {
     // Opened first for the system's reason: Mbed TLS says only that it could not read it.
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
-        return named + "cannot be read (" + std::strerror(errno) + ")";
+        const int error = errno;
+        return named + "cannot be read (" +
+               (error == ENOENT   ? std::string("no such file")
+                : error == EACCES ? std::string("permission denied")
+                                  : "errno " + std::to_string(error)) +
+               ")";
     }
     std::fclose(file);
     CertificateChain chain;

@@ -52,6 +52,17 @@ const CodeWords kCodeWords[] = {
     {WSANO_DATA, "the name has no address of the kind asked"},
 };
 
+#ifndef _WIN32
+// strerror_r's text whichever of its two forms the C library has (GNU's returns it, POSIX's
+// fills the buffer).
+[[maybe_unused]] const char* ErrorText(const char* text, const char*) {
+    return text;
+}
+[[maybe_unused]] const char* ErrorText(int failed, const char* buffer) {
+    return failed == 0 ? buffer : "";
+}
+#endif
+
 }  // namespace
 
 std::string ErrorWords(DWORD code) {
@@ -63,7 +74,8 @@ std::string ErrorWords(DWORD code) {
 #ifndef _WIN32
     // An errno value the POSIX layer passed on as it was.
     if (code > 0 && code < 10000) {
-        return std::strerror(static_cast<int>(code));
+        char buffer[128] = "";
+        return ErrorText(strerror_r(static_cast<int>(code), buffer, sizeof buffer), buffer);
     }
 #endif
     return "";

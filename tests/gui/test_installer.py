@@ -1,0 +1,122 @@
+#!/usr/bin/env python3
+"""The Windows Installer package: its tables as msiinfo reads them, and under Wine, in a
+prefix of its own, the way a fleet uses it: a silent install, upgrades in place (also by the
+fourth version field alone), an older package refused over a newer one, and a removal that
+leaves nothing behind."""
+
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+from pathlib import Path
+
+from harness import REPO, Wine, Xvfb, require
+
+sys.path.insert(0, str(REPO / "scripts" / "lib"))
+from package_msi import write_msi  # noqa: E402
+
+UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
+EVENT_SOURCE = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Quillon"
+INSTALLED_QUERY = r"C:\Program Files\Quillon\quillon-query.exe"
+INSTALLED = ["LICENSE-mbedtls.txt", "LICENSE.txt", "README.txt", "quillon-query.exe",
+             "quillon.exe", "url", "url/time.txt"]
+
+
+def msiinfo(command, msi, *args):
+    return subprocess.run(["msiinfo", command, str(msi), *args], check=True,
+                          capture_output=True, text=True, timeout=60).stdout
+
+
+def table(msi, name):
+    """The rows of an exported table (after its three header lines), as tuples."""
+    return [tuple(line.split("\t")) for line in msiinfo("export", msi, name).splitlines()[3:]]
+
+
+class Installer(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.version = require("QUILLON_VERSION")
+        cls.work = Path(tempfile.mkdtemp(prefix="quillon-msi-"))
+        cls.addClassCleanup(shutil.rmtree, cls.work, True)
+        major, minor, patch, build = map(int, cls.version.split("."))
+        cls.same_three = f"{major}.{minor}.{patch}.{build + 1}"
+        cls.higher = f"{major}.{minor}.{patch + 1}.0"
+        cls.msi = {v: write_msi(v, 0, require("QUILLON_EXE"), require("QUILLON_QUERY_EXE"),
+                                require("QUILLON_MBEDTLS_LICENSE"), cls.work / v)
+                   for v in (cls.version, cls.same_three, cls.higher)}
+
+    def test_tables(self):
+        msi = self.msi[self.version]
+        properties = dict(table(msi, "Property"))
+        self.assertEqual((properties["ProductName"], properties["ProductVersion"],
+                          properties["Manufacturer"], properties["ALLUSERS"]),
+                         ("Quillon", self.version, "Quillon", "1"))
+        higher = dict(table(self.msi[self.higher], "Property"))
+        self.assertEqual(higher["UpgradeCode"], properties["UpgradeCode"])
+        self.assertNotEqual(higher["ProductCode"], properties["ProductCode"])
+        for code in (properties["UpgradeCode"], properties["ProductCode"]):
+            self.assertRegex(code, r"^\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\}$")
+        self.assertEqual(sorted(row[1:] for row in table(msi, "Upgrade")), [
+            (properties["UpgradeCode"], "", self.version, "", "513", "", "WIX_UPGRADE_DETECTED"),
+            (properties["UpgradeCode"], self.version, "", "", "2", "", "WIX_DOWNGRADE_DETECTED")])
+        self.assertEqual(sorted(row[1:5] for row in table(msi, "Registry")), [
+            ("2", EVENT_SOURCE[5:], "EventMessageFile", "[#QueryExe]"),
+            ("2", EVENT_SOURCE[5:], "TypesSupported", "#7")])
+        shortcut = table(msi, "Shortcut")[0]
+        self.assertEqual((shortcut[1], shortcut[2], shortcut[4], shortcut[11]),
+                         ("ProgramMenuFolder", "Quillon", "[#WindowExe]", "INSTALLDIR"))
+        self.assertIn("Template: x64;1033", msiinfo("suminfo", msi))
+
+    def entries(self):
+        """DisplayVersion of each uninstall entry named Quillon."""
+        keys = re.split(r"\r?\n\s*\r?\n", self.wine.run("reg", "query", UNINSTALL, "/s").stdout)
+        return [re.search(r"DisplayVersion\s+REG_SZ\s+(\S+)", key).group(1) for key in keys
+                if re.search(r"DisplayName\s+REG_SZ\s+Quillon\s*$", key, re.M)]
+
+    def msiexec(self, action, version):
+        path = "Z:" + str(self.msi[version]).replace("/", "\\")
+        log = self.work / f"{action[1]}-{version}.log"
+        result = self.wine.run("msiexec", action, path, "/qn", "/l*", "Z:" + str(log).replace(
+            "/", "\\"))
+        return result.returncode, log.read_text("utf-16", "replace") if log.exists() else ""
+
+    def test_install_upgrade_downgrade_and_removal_under_wine(self):
+        xvfb = Xvfb()
+        self.addCleanup(xvfb.stop)
+        self.wine = Wine(xvfb.display, str(self.work / "prefix"))
+        self.addCleanup(self.wine.stop)
+        program_files = self.work / "prefix" / "drive_c" / "Program Files" / "Quillon"
+        shortcut = (self.work / "prefix" / "drive_c" / "ProgramData" / "Microsoft" /
+                    "Windows" / "Start Menu" / "Programs" / "Quillon.lnk")
+
+        self.assertEqual(self.msiexec("/i", self.version)[0], 0)
+        self.assertEqual(sorted(str(p.relative_to(program_files))
+                                for p in program_files.rglob("*")), INSTALLED)
+        self.assertTrue(shortcut.exists())
+        version = self.wine.run(INSTALLED_QUERY, "--version")
+        self.assertEqual(version.stdout.strip(), f"quillon-query {self.version}", version)
+        source = self.wine.run("reg", "query", EVENT_SOURCE).stdout
+        self.assertRegex(source, r"EventMessageFile\s+REG_SZ\s+" + re.escape(INSTALLED_QUERY))
+        self.assertRegex(source, r"TypesSupported\s+REG_DWORD\s+0x7\b")
+        self.assertEqual(self.entries(), [self.version])
+
+        for newer in (self.same_three, self.higher):
+            self.assertEqual(self.msiexec("/i", newer)[0], 0, newer)
+            self.assertEqual(self.entries(), [newer])
+        refused, log = self.msiexec("/i", self.version)
+        self.assertNotEqual(refused, 0)
+        self.assertIn("A newer version of Quillon is already installed", log)
+        self.assertEqual(self.entries(), [self.higher])
+
+        self.assertEqual(self.msiexec("/x", self.higher)[0], 0)
+        self.assertEqual(self.entries(), [])
+        self.assertNotEqual(self.wine.run("reg", "query", EVENT_SOURCE).returncode, 0)
+        self.assertFalse(program_files.exists())
+        self.assertFalse(shortcut.exists())
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)

@@ -1,10 +1,8 @@
 #!/usr/bin/env python3
 """The Windows Installer package: its tables as msiinfo reads them, and under Wine, in a
-prefix of its own, the way a fleet uses it: a silent install, upgrades in place (also by the
-fourth version field alone), an older package refused over a newer one, and a removal that
-leaves nothing behind."""
+prefix of its own, a silent install, upgrades in place (also by the fourth version field
+alone), an older package refused over a newer one, and a removal that leaves nothing."""
 
-import os
 import re
 import shutil
 import subprocess
@@ -21,18 +19,13 @@ from package_msi import write_msi  # noqa: E402
 UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall"
 EVENT_SOURCE = r"HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Quillon"
 INSTALLED_QUERY = r"C:\Program Files\Quillon\quillon-query.exe"
-INSTALLED = ["LICENSE-mbedtls.txt", "LICENSE.txt", "README.txt", "quillon-query.exe",
-             "quillon.exe", "url", "url/time.txt"]
-
-
-def msiinfo(command, msi, *args):
-    return subprocess.run(["msiinfo", command, str(msi), *args], check=True,
-                          capture_output=True, text=True, timeout=60).stdout
 
 
 def table(msi, name):
-    """The rows of an exported table (after its three header lines), as tuples."""
-    return [tuple(line.split("\t")) for line in msiinfo("export", msi, name).splitlines()[3:]]
+    """The rows of a table as msiinfo exports it (after its three header lines)."""
+    out = subprocess.run(["msiinfo", "export", str(msi), name], check=True,
+                         capture_output=True, text=True, timeout=60).stdout
+    return [tuple(line.split("\t")) for line in out.splitlines()[3:]]
 
 
 class Installer(unittest.TestCase):
@@ -50,37 +43,24 @@ class Installer(unittest.TestCase):
 
     def test_tables(self):
         msi = self.msi[self.version]
-        properties = dict(table(msi, "Property"))
-        self.assertEqual((properties["ProductName"], properties["ProductVersion"],
-                          properties["Manufacturer"], properties["ALLUSERS"]),
-                         ("Quillon", self.version, "Quillon", "1"))
+        props = dict(table(msi, "Property"))
+        self.assertEqual([props[p] for p in ("ProductName", "ProductVersion", "Manufacturer")],
+                         ["Quillon", self.version, "Quillon"])
         higher = dict(table(self.msi[self.higher], "Property"))
-        self.assertEqual(higher["UpgradeCode"], properties["UpgradeCode"])
-        self.assertNotEqual(higher["ProductCode"], properties["ProductCode"])
-        for code in (properties["UpgradeCode"], properties["ProductCode"]):
-            self.assertRegex(code, r"^\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\}$")
+        self.assertEqual(higher["UpgradeCode"], props["UpgradeCode"])
+        self.assertNotEqual(higher["ProductCode"], props["ProductCode"])
+        self.assertEqual(props["ProductCode"], props["ProductCode"].upper())
         self.assertEqual(sorted(table(msi, "Upgrade")), [
-            (properties["UpgradeCode"], "", self.version, "", "513", "", "WIX_UPGRADE_DETECTED"),
-            (properties["UpgradeCode"], self.version, "", "", "2", "", "WIX_DOWNGRADE_DETECTED")])
-        self.assertEqual(sorted(row[1:5] for row in table(msi, "Registry")), [
-            ("2", EVENT_SOURCE[5:], "EventMessageFile", "[#QueryExe]"),
-            ("2", EVENT_SOURCE[5:], "TypesSupported", "#7")])
+            (props["UpgradeCode"], "", self.version, "", "513", "", "WIX_UPGRADE_DETECTED"),
+            (props["UpgradeCode"], self.version, "", "", "2", "", "WIX_DOWNGRADE_DETECTED")])
         self.assertIn("A newer version of Quillon is already installed",
                       dict(table(msi, "LaunchCondition"))["NOT WIX_DOWNGRADE_DETECTED"])
-        shortcut = table(msi, "Shortcut")[0]
-        self.assertEqual((shortcut[1], shortcut[2], shortcut[4], shortcut[11]),
-                         ("ProgramMenuFolder", "Quillon", "[#WindowExe]", "INSTALLDIR"))
-        self.assertIn("Template: x64;1033", msiinfo("suminfo", msi))
 
     def entries(self):
         """DisplayVersion of each uninstall entry named Quillon."""
         keys = re.split(r"\r?\n\s*\r?\n", self.wine.run("reg", "query", UNINSTALL, "/s").stdout)
         return [re.search(r"DisplayVersion\s+REG_SZ\s+(\S+)", key).group(1) for key in keys
                 if re.search(r"DisplayName\s+REG_SZ\s+Quillon\s*$", key, re.M)]
-
-    def shortcuts(self):
-        # (Wine puts the all-users Start menu entry into the user's Start menu.)
-        return list((self.work / "prefix" / "drive_c").rglob("Quillon.lnk"))
 
     def msiexec(self, action, version):
         path = "Z:" + str(self.msi[version]).replace("/", "\\")
@@ -91,12 +71,14 @@ class Installer(unittest.TestCase):
         self.addCleanup(xvfb.stop)
         self.wine = Wine(xvfb.display, str(self.work / "prefix"))
         self.addCleanup(self.wine.stop)
-        program_files = self.work / "prefix" / "drive_c" / "Program Files" / "Quillon"
-
+        drive_c = self.work / "prefix" / "drive_c"
+        folder = drive_c / "Program Files" / "Quillon"
         self.assertEqual(self.msiexec("/i", self.version), 0)
-        self.assertEqual(sorted(str(p.relative_to(program_files))
-                                for p in program_files.rglob("*")), INSTALLED)
-        self.assertEqual(len(self.shortcuts()), 1)
+        self.assertEqual(sorted(str(p.relative_to(folder)) for p in folder.rglob("*")),
+                         ["LICENSE-mbedtls.txt", "LICENSE.txt", "README.txt",
+                          "quillon-query.exe", "quillon.exe", "url", "url/time.txt"])
+        # (Wine puts the all-users Start menu entry into the user's Start menu.)
+        self.assertEqual(len(list(drive_c.rglob("Quillon.lnk"))), 1)
         version = self.wine.run(INSTALLED_QUERY, "--version")
         self.assertEqual(version.stdout.strip(), f"quillon-query {self.version}", version)
         source = self.wine.run("reg", "query", EVENT_SOURCE).stdout
@@ -113,8 +95,8 @@ class Installer(unittest.TestCase):
         self.assertEqual(self.msiexec("/x", self.higher), 0)
         self.assertEqual(self.entries(), [])
         self.assertNotEqual(self.wine.run("reg", "query", EVENT_SOURCE).returncode, 0)
-        self.assertFalse(program_files.exists())
-        self.assertEqual(self.shortcuts(), [])
+        self.assertFalse(folder.exists())
+        self.assertEqual(list(drive_c.rglob("Quillon.lnk")), [])
 
 
 if __name__ == "__main__":

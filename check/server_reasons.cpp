@@ -71,7 +71,7 @@ void ExplainServers(const CheckSettings& settings, bool lookUpsCut,
             case ServerStatus::kNoAnswer:
                 if (s.reason.empty() && s.error == 0) {
                     char wait[64];
-                    std::snprintf(wait, sizeof wait, "no answer within %g s",
+                    std::snprintf(wait, sizeof wait, "nothing came within the time-out of %g s",
                                   settings.timeoutSeconds);
                     s.reason = wait;
                 }

@@ -780,7 +780,7 @@ TEST(ServerReasons, EveryStatusButOkAndDuplicateSaysWhyInWords) {
         {ServerStatus::kDuplicate, 0, "", false, ""},
         {ServerStatus::kFalseticker, 0, "", false,
          "outside the range where the agreeing servers meet"},
-        {ServerStatus::kNoAnswer, 0, "", false, "no answer within 0.5 s"},
+        {ServerStatus::kNoAnswer, 0, "", false, "nothing came within the time-out of 0.5 s"},
         {ServerStatus::kNoAnswer, 10061, "", false,
          "refused: nothing serves that port (last-error code 10061)"},
         {ServerStatus::kNoAnswer, 0, "the time limit ran out", false, "the time limit ran out"},

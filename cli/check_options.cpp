@@ -20,7 +20,8 @@ const char kCheckUsage[] =
     "  --time-limit S | -t S\n"
     "                  the whole run ends within S seconds; what is unfinished then\n"
     "                  counts as not answered\n"
-    "  --port N | -p N UDP port of every server (default 123)\n"
+    "  --port N | -p N\n"
+    "                  UDP port of every server (default 123)\n"
     "  -4 | -6         only IPv4 | only IPv6 addresses of a name\n"
     "  --tolerance S   allowance added to every server's error bound (default 0.1)\n"
     "  --max-distance S\n"
@@ -37,7 +38,9 @@ const char kCheckUsage[] =
     "  --set           set the clock only when the result is valid\n"
     "  --max-step S    with --set: refuse a correction larger than S seconds\n"
     "  Exit status: 0 the servers agree (and the clock was set if asked), 2 they do not,\n"
-    "  nothing usable answered, or the setting was refused or failed; 3 usage error.\n";
+    "  nothing usable answered, or the setting was refused or failed; 3 usage or\n"
+    "  configuration error (found before anything is sent; with --warn/--crit an\n"
+    "  \"NTP UNKNOWN: ...\" line on standard output).\n";
 
 namespace {
 

@@ -94,14 +94,15 @@ void SelectAtAgreedTime(const CheckSettings& settings, int asked, std::int64_t l
     if (agreed < releaseDate) {
         result->valid = false;
         result->refusal = "the servers agree on " + nts::UtcMinuteText(agreed) +
-                          ", before this program's release on " +
-                          nts::UtcDateText(releaseDate) + ": no clock reads that";
+                          ", before this program's release on " + nts::UtcDateText(releaseDate) +
+                          ": no clock reads that";
     } else if (result->agreedCertificateTime && result->agree < 2) {
         // One server vouching for the time its own certificate is judged at proves nothing.
         result->valid = false;
-        result->refusal = "certificates judged at the agreed time need two servers that agree, "
-                          "but only " +
-                          std::to_string(result->agree) + " does";
+        result->refusal =
+            "certificates judged at the agreed time need two servers that agree, "
+            "but only " +
+            std::to_string(result->agree) + " does";
     }
 }
 

@@ -26,7 +26,11 @@ Civil CivilOf(std::int64_t unixTime) {
     std::uint16_t month = 0;
     std::uint16_t day = 0;
     JulianDayToDate(static_cast<std::int32_t>(days + kUnixEpochJulianDay), &year, &month, &day);
-    return {year, month, day, static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+    return {year,
+            month,
+            day,
+            static_cast<int>(rest / 3600),
+            static_cast<int>(rest / 60 % 60),
             static_cast<int>(rest % 60)};
 }
 
@@ -84,8 +88,8 @@ std::string UtcDateText(std::int64_t unixTime) {
 std::string UtcMinuteText(std::int64_t unixTime) {
     const Civil c = CivilOf(unixTime);
     char text[32];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d UTC", c.year, c.month, c.day,
-                  c.hour, c.minute);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d UTC", c.year, c.month, c.day, c.hour,
+                  c.minute);
     return text;
 }
 

@@ -42,6 +42,7 @@ pids=()
 root_added=false
 cleanup() {
     $root_added && wine "$root_store" remove "$(host_path "$work/certs/root.pem")" >/dev/null
+    [ -n "${shifted_prefix:-}" ] && wineserver -k 2>/dev/null
     stop_chronyd
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
     rm -rf "$work"
@@ -231,35 +232,55 @@ check "relay that sends a NAK: kod NTSN" grep -qE '^127\.0\.0\.83 .* kod NTSN$' 
 
 # A badly wrong local clock. The shift is what the servers measure, their own 2.5 s aside.
 good=(127.0.0.81 127.0.0.82 127.0.0.87)
-for shift_days in -400 +1100; do
-    name=wrong-clock$shift_days
-    shifted "${shift_days}d" check_query "$name" --json --ca "$ca" --set "${good[@]}"
-    json_check "local clock ${shift_days} days off: certificates judged at the agreed time" \
-        "$name" "
-assert doc['valid'] is True and doc['agree'] == 3 and doc['certificate_time'] == 'agreed', doc
-assert abs(doc['offset'] + $shift_days * 86400 - 2.5) < 1, doc
-assert doc['set'] != 'refused', doc  # attempted (natively without the right to set)
-for s in doc['servers']:
-    assert s['certificate_valid_from'] < s['certificate_valid_until'], s"
-done
-shifted -400d check_query wrong-clock-local --json --ca "$ca" --cert-time local "${good[@]}"
-json_check "--cert-time local: nts failed, the local clock named" wrong-clock-local '
-assert doc["valid"] is False and doc["answered"] == 0, doc
+agreed_check='
+assert doc["valid"] is True and doc["agree"] == 3 and doc["certificate_time"] == "agreed", doc
+assert abs(doc["offset"] - shift - 2.5) < 1, doc
+assert doc["set"] != "refused", doc  # attempted (natively without the right to set)
 for s in doc["servers"]:
-    assert s["status"] == "nts failed" and "but the local clock reads" in s["nts_error"], s
-    assert s["nts_error"].endswith("the local clock is probably wrong"), s'
+    assert s["certificate_valid_from"] < s["certificate_valid_until"], s'
 check_query expired --json --ca "$ca" 127.0.0.81 127.0.0.82 127.0.0.88
 json_check "a certificate expired for real: rejected, the other two valid" expired '
 s = servers["127.0.0.88"]
 assert s["status"] == "rejected" and "certificate valid from" in s["reason"], s
 assert doc["valid"] is True and doc["agree"] == 2 and doc["certificate_time"] == "local", doc'
-shifted -400d check_query wrong-clock-alone --ca "$ca" 127.0.0.81
-check "one server alone cannot vouch for its own certificate's time: exit 2" [ "$status" -eq 2 ]
-check "one server alone: the reason" grep -q '^no result: .* need two servers that agree' \
-    "$work/wrong-clock-alone"
 check_query before-release --ca "$ca" --set 127.0.0.91 127.0.0.92 127.0.0.93
 check "servers agreeing on a time before the release: no result, not set" \
     grep -q "^clock not set: the servers agree on .*, before this program's release" \
     "$work/before-release"
 
+if ! $under_wine; then
+    for shift_days in -400 +1100; do
+        shifted "${shift_days}d" check_query "wrong-clock$shift_days" --json --ca "$ca" --set \
+            "${good[@]}"
+        json_check "local clock ${shift_days} days off: certificates judged at the agreed time" \
+            "wrong-clock$shift_days" "shift = -($shift_days) * 86400$agreed_check"
+    done
+    shifted -400d check_query wrong-clock-local --json --ca "$ca" --cert-time local "${good[@]}"
+    json_check "--cert-time local: nts failed, the local clock named" wrong-clock-local '
+assert doc["valid"] is False and doc["answered"] == 0, doc
+for s in doc["servers"]:
+    assert s["status"] == "nts failed" and "but the local clock reads" in s["nts_error"], s
+    assert s["nts_error"].endswith("the local clock is probably wrong"), s'
+    shifted -400d check_query wrong-clock-alone --ca "$ca" 127.0.0.81
+    check "one server alone cannot vouch for its own certificate's time: exit 2" [ "$status" -eq 2 ]
+    check "one server alone: the reason" grep -q '^no result: .* need two servers that agree' \
+        "$work/wrong-clock-alone"
+else
+    # A prefix of its own (a Wine run with a shifted clock may rewrite its prefix), whose
+    # wine server runs on the shifted clock too.
+    shifted_prefix=$work/wine-shifted
+    cp -a "$WINEPREFIX" "$shifted_prefix"
+    export WINEPREFIX=$shifted_prefix
+    shifted -400d wineserver -p </dev/null >/dev/null 2>&1
+    shifted -400d check_query wrong-clock-400 --json --ca "$ca" --set "${good[@]}"
+    json_check "Wine, --ca, local clock 400 days behind: judged at the agreed time" \
+        wrong-clock-400 "shift = 400 * 86400$agreed_check"
+    if wine "$root_store" add "$ca" >/dev/null; then
+        shifted -400d check_query wrong-clock-system --json --timeout 3 --set "${good[@]}"
+        json_check "Wine, the chain engine, 400 days behind: judged again at the agreed time" \
+            wrong-clock-system "shift = 400 * 86400$agreed_check"
+    else
+        check "the test CA can be added to the shifted prefix's ROOT store" false
+    fi
+fi
 finish

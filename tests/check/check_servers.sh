@@ -79,8 +79,8 @@ serve 127.0.0.62 --offset 1000 --root-delay 4 --root-dispersion 0.1
 serve 127.0.0.63 --behaviour stratum0 --kiss 'X|o='
 serve 127.0.0.64 --behaviour stratum0 --refid-hex 41011b5b
 # An answer held 3.5 s on its way; servers that agree on a time 400 days back.
-serve 127.0.0.65 --offset 0.25 --delay-ms 3500
-for a in 66 67 68; do serve "127.0.0.$a" --offset -34560000; done
+serve 127.0.0.70 --offset 0.25 --delay-ms 3500
+for a in 71 72 73; do serve "127.0.0.$a" --offset -34560000; done
 agreeing=(127.0.0.51 127.0.0.52 ::1)
 
 # The command that check_query runs quillon-query through: see in_names below.
@@ -183,14 +183,14 @@ check "--max-distance 3 takes the 2.1 s server, a falseticker" \
     grep -qE '^127\.0\.0\.62 .* falseticker$' "$work/distance-wide"
 
 # A server named twice asks and votes once: the far one may not outvote the near one.
-check_query slow "${agreeing[@]}" 127.0.0.65
+check_query slow "${agreeing[@]}" 127.0.0.70
 check "an answer held 3.5 s: rejected for its delay" grep -qE \
-    '^127\.0\.0\.65 .* rejected \(round-trip delay 3\.[5-9][0-9]* s above the limit 3\.000000 s\)$' \
+    '^127\.0\.0\.70 .* rejected \(round-trip delay 3\.[5-9][0-9]* s above the limit 3\.000000 s\)$' \
     "$work/slow"
-check_query slow-allowed --max-delay 5 "${agreeing[@]}" 127.0.0.65
-check "with --max-delay 5 it is used" grep -qE '^127\.0\.0\.65 .* ok$' "$work/slow-allowed"
+check_query slow-allowed --max-delay 5 "${agreeing[@]}" 127.0.0.70
+check "with --max-delay 5 it is used" grep -qE '^127\.0\.0\.70 .* ok$' "$work/slow-allowed"
 
-check_query before-release --set 127.0.0.66 127.0.0.67 127.0.0.68
+check_query before-release --set 127.0.0.71 127.0.0.72 127.0.0.73
 check "servers agreeing on a time before the release: exit 2" [ "$status" -eq 2 ]
 check "... and the clock is not set, with both dates" grep -qE \
     "^clock not set: the servers agree on 2025-.* UTC, before this program's release on 20[0-9-]+" \

@@ -75,7 +75,7 @@ std::int64_t UnixTimeOf(int year, int month, int day, int hour, int minute, int 
         DateToJulianDay(static_cast<std::uint16_t>(year), static_cast<std::uint16_t>(month),
                         static_cast<std::uint16_t>(day)) -
         kUnixEpochJulianDay;
-    return days * kDay + hour * 3600 + minute * 60 + second;
+    return days * kDay + std::int64_t{hour} * 3600 + std::int64_t{minute} * 60 + second;
 }
 
 std::string UtcDateText(std::int64_t unixTime) {

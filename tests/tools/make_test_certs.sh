@@ -20,7 +20,7 @@ for address in "$@"; do
     names+=",IP:$address"
 done
 repo=$(cd "$(dirname "$0")/../.." && pwd)
-faketime_lib=${QUILLON_PEERS_ROOT:-$repo/build/peers/root}/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1
+faketime_lib=${QUILLON_PEERS_ROOT:-${BUILD:-$repo/build}/peers/root}/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1
 [ -e "$faketime_lib" ] || { echo "make_test_certs.sh: no $faketime_lib (run scripts/peers)" >&2; exit 1; }
 mkdir -p "$dir"
 cd "$dir"

@@ -261,6 +261,10 @@ assert doc["valid"] is False and doc["answered"] == 0, doc
 for s in doc["servers"]:
     assert s["status"] == "nts failed" and "but the local clock reads" in s["nts_error"], s
     assert s["nts_error"].endswith("the local clock is probably wrong"), s'
+    shifted -400d check_query wrong-clock-plugin --ca "$ca" --warn 1 --crit 2 "${good[@]}"
+    check "the plugin line says the certificates were judged at the agreed time" grep -qE \
+        '^NTP CRITICAL: .*authenticated by NTS, certificates judged at the agreed time\|' \
+        "$work/wrong-clock-plugin"
     shifted -400d check_query wrong-clock-alone --ca "$ca" 127.0.0.81
     check "one server alone cannot vouch for its own certificate's time: exit 2" [ "$status" -eq 2 ]
     check "one server alone: the reason" grep -q '^no result: .* need two servers that agree' \

@@ -17,7 +17,8 @@ struct CheckOptions {
     bool set = false;
     bool limitStep = false;  // --max-step given
     double maxStep = 0.0;
-    double timeLimitSeconds = 0.0;  // --time-limit; 0: none
+    double timeLimitSeconds = 0.0;      // --time-limit; 0: none
+    bool certificateTimeGiven = false;  // --cert-time given
 };
 
 constexpr int kCheckMaxServers = 16;  // names, a pool counting as one

@@ -350,9 +350,6 @@ check "plugin: a --ca without certificates is UNKNOWN" unknown unknown-ca '--ca 
 check_query missing-ca --nts --ca "$(host_path "$work/missing.pem")" 127.0.0.51
 check "a missing --ca: one usage error, exit 3" \
     eval '[ "$status" -eq 3 ] && grep -q "^quillon-query: --ca .*missing.pem: cannot be read" "$work/missing-ca.err"'
-check_query min-agree --min-agree 2 127.0.0.51
-check "--min-agree above the servers named: usage error" \
-    eval '[ "$status" -eq 3 ] && grep -q -- "--min-agree 2: only 1 server is named" "$work/min-agree.err"'
 # The guidelines' spellings, and a value after '='.
 check_query short-options -H 127.0.0.51 -H 127.0.0.52 -w 0.5 -c 1 -p "$port" --timeout=2
 check "-H -w -c -p and --timeout=2: OK, two servers" \

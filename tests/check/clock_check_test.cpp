@@ -762,12 +762,6 @@ TEST(CheckOptions, TrustOptionsAreReadAsGiven) {
 TEST(ErrorWords, TheCodesTheProgramReportsReadInWordsWithTheirNumber) {
     const std::pair<DWORD, std::string> rows[] = {
         {10060, "no answer in time (last-error code 10060)"},
-        {10061, "refused: nothing serves that port (last-error code 10061)"},
-        {10051, "the network is unreachable (last-error code 10051)"},
-        {10065, "the host is unreachable (last-error code 10065)"},
-        {11001, "no such host name (last-error code 11001)"},
-        {11004, "the name has no address of the kind asked (last-error code 11004)"},
-        {13, "an answer that failed validation (last-error code 13)"},
 #ifdef _WIN32
         {1314, "no right to set the clock: run as administrator (last-error code 1314)"},
         {1300, "no right to set the clock: run as administrator (last-error code 1300)"},
@@ -838,8 +832,6 @@ TEST(CheckOptions, UsageErrorsNameTheOptionAndTheValueInOneLine) {
          "--crit 1 is below --warn 2: give a critical threshold at least the warning one"},
         {{"--min-agree", "5", "--pool", "p"},
          "--min-agree 5: only 4 servers are named (a pool counts 4)"},
-        {{"--min-agree", "3", "a", "b"},
-         "--min-agree 3: only 2 servers are named (a pool counts 4)"},
     };
     for (const auto& c : cases) {
         std::vector<const char*> argv{"quillon-query", "--check"};
@@ -850,10 +842,6 @@ TEST(CheckOptions, UsageErrorsNameTheOptionAndTheValueInOneLine) {
             ParseCheckOptions(static_cast<int>(argv.size()), argv.data(), &options, &error));
         EXPECT_EQ(error, c.second);
     }
-    const char* plugin[] = {"quillon-query", "--check", "--warn=x", "--crit", "1", "a"};
-    EXPECT_TRUE(AsksForPluginOutput(6, plugin)) << "even where its own value is the error";
-    const char* plain[] = {"quillon-query", "--check", "--pool", "w", "a"};
-    EXPECT_FALSE(AsksForPluginOutput(5, plain));
 }
 
 TEST(CheckOptions, GoodAndBadCommandLines) {

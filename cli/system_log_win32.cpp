@@ -22,7 +22,8 @@ static_assert((QUILLON_EVENT_CLOCK_SET & 0xFFFF) == static_cast<DWORD>(RunEventI
 static_assert((QUILLON_EVENT_SET_REFUSED & 0xFFFF) == static_cast<DWORD>(RunEventId::kSetRefused),
               "");
 static_assert((QUILLON_EVENT_NO_RESULT & 0xFFFF) == static_cast<DWORD>(RunEventId::kNoResult), "");
-static_assert((QUILLON_EVENT_SET_FAILED & 0xFFFF) == static_cast<DWORD>(RunEventId::kSetFailed), "");
+static_assert((QUILLON_EVENT_SET_FAILED & 0xFFFF) == static_cast<DWORD>(RunEventId::kSetFailed),
+              "");
 
 DWORD MessageId(RunEventId id) {
     switch (id) {
@@ -140,8 +141,8 @@ std::string Narrow(const std::wstring& wide) {
 
 LSTATUS WriteSourceKey(const std::wstring& messageFile) {
     RegistryKey key;
-    LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0,
-                                       KEY_SET_VALUE, nullptr, key.put(), nullptr);
+    LSTATUS status = ::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, nullptr, 0, KEY_SET_VALUE,
+                                       nullptr, key.put(), nullptr);
     if (status != ERROR_SUCCESS) {
         return status;
     }
@@ -168,8 +169,8 @@ bool WriteSystemLog(const RunEvent& event, std::string* failure) {
     }
     const std::wstring text = EventText(event.text);
     const wchar_t* strings[] = {text.c_str()};
-    if (!::ReportEventW(source.get(), EventType(event.level), 0, MessageId(event.id), nullptr, 1,
-                        0, strings, nullptr)) {
+    if (!::ReportEventW(source.get(), EventType(event.level), 0, MessageId(event.id), nullptr, 1, 0,
+                        strings, nullptr)) {
         *failure = "the event cannot be written (" + CodeText(::GetLastError()) + ")";
         return false;
     }

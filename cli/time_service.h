@@ -11,7 +11,7 @@ enum class TimeServiceState {
     kUnknown,           // the service manager could not tell
     kRunning,           // running, or starting, pausing or stopping
     kStopped,
-    kAbsent,            // no such service (Wine has none)
+    kAbsent,  // no such service (Wine has none)
 };
 
 // Asks services (nullptr: no service manager) for W32Time's state; every handle opened is closed.

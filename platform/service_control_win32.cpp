@@ -6,9 +6,7 @@ namespace {
 
 class Win32ServiceControlApi final : public ServiceControlApi {
 public:
-    void* OpenManager() override {
-        return ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-    }
+    void* OpenManager() override { return ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT); }
     void* OpenNamedService(void* manager, const char* name) override {
         return ::OpenServiceA(static_cast<SC_HANDLE>(manager), name, SERVICE_QUERY_STATUS);
     }

@@ -32,6 +32,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/quillon-check.XXXXXX")
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
+    [ -n "${stand_in_service:-}" ] && wine sc delete W32Time >/dev/null 2>&1
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -343,6 +344,24 @@ if $under_wine; then
     query_as unregister --unregister-event-source
     check "--unregister-event-source: exit 0, the key gone" \
         bash -c '[ "$1" -eq 0 ] && ! wine reg query "$0" >/dev/null 2>&1' "$source_key" "$status"
+    # Wine has no W32Time: a stand-in of that name runs Wine's print spooler service.
+    service_state() {  # service_state NAME STATE: --set's JSON (and its warning) names STATE
+        check_query "$1" --set --json "${agreeing[@]}"
+        check "$1: \"windows_time_service\": \"$2\"" grep -q "\"windows_time_service\": \"$2\"" "$work/$1"
+    }
+    stand_in_service=1
+    wine sc create W32Time binPath= 'C:\windows\system32\spoolsv.exe' >/dev/null &&
+        wine sc start W32Time >/dev/null
+    service_state time-service-running running
+    check "time service running: said before setting" grep -qxF \
+        "quillon-query: the Windows Time service is running and may undo this correction" \
+        <(tr -d '\r' <"$work/time-service-running.err")
+    wine sc stop W32Time >/dev/null
+    deadline=$((SECONDS + 20))
+    until wine sc query W32Time | grep -q 'STATE *: 1 ' || [ $SECONDS -ge $deadline ]; do sleep 0.1; done
+    service_state time-service-stopped stopped
+    check "time service stopped: no warning" [ ! -s "$work/time-service-stopped.err" ]
+    wine sc delete W32Time >/dev/null && stand_in_service=
 fi
 
 plugin() {  # plugin EXPECTED-STATUS STATE WARN CRIT SERVERS...

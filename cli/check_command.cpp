@@ -38,7 +38,10 @@ int RunCheckCommand(int argc, const char* const* argv) {
 #endif
 
     const check::CheckResult result = check::RunClockCheck(options.servers, options.settings);
-    const TimeServiceState timeService = QueryTimeService(platform::SystemServiceControl());
+    // Asked only where it is said: JSON's field, and the warning before setting.
+    const TimeServiceState timeService = options.json || options.set
+                                             ? QueryTimeService(platform::SystemServiceControl())
+                                             : TimeServiceState::kUnknown;
     std::string warning;
     check::SetOutcome set;
     if (options.set) {

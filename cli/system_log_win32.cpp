@@ -146,7 +146,7 @@ LSTATUS WriteSourceKey(const std::wstring& messageFile) {
     if (status != ERROR_SUCCESS) {
         return status;
     }
-    status = ::RegSetValueExW(key.get(), L"EventMessageFile", 0, REG_EXPAND_SZ,
+    status = ::RegSetValueExW(key.get(), L"EventMessageFile", 0, REG_SZ,
                               reinterpret_cast<const BYTE*>(messageFile.c_str()),
                               static_cast<DWORD>((messageFile.size() + 1) * sizeof(wchar_t)));
     if (status != ERROR_SUCCESS) {

@@ -338,7 +338,7 @@ if $under_wine; then
     query_as register --register-event-source
     check "--register-event-source: exit 0" [ "$status" -eq 0 ]
     check "--register-event-source: the key names this exe, all three types" bash -c \
-        'wine reg query "$0" | tr -d "\r" | grep -qxF "    EventMessageFile    REG_EXPAND_SZ    $1" &&
+        'wine reg query "$0" | tr -d "\r" | grep -qxF "    EventMessageFile    REG_SZ    $1" &&
          wine reg query "$0" | tr -d "\r" | grep -qxF "    TypesSupported    REG_DWORD    0x7"' \
         "$source_key" "$(winepath -w "$query")"
     query_as unregister --unregister-event-source

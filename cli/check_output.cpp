@@ -48,6 +48,9 @@ std::string StatusText(const ServerReport& server) {
     if (!detail.empty()) {
         status += " (" + detail + ")";
     }
+    if (server.ntpElsewhere) {
+        status += ", NTP at " + server.ntpAddress + " port " + std::to_string(server.ntpPort);
+    }
     return status;
 }
 
@@ -113,7 +116,8 @@ std::string JsonServer(const ServerReport& s) {
            ", \"reason\": " + text(s.reason) + ", \"duplicate_of\": " + text(s.duplicateOf) +
            ", \"samples\": " + std::to_string(s.samples) +
            ", \"authenticated\": " + (s.authenticated ? "true" : "false") +
-           ", \"nts_error\": " + text(s.ntsError) + "}";
+           ", \"nts_error\": " + text(s.ntsError) + ", \"ntp_address\": " + text(s.ntpAddress) +
+           ", \"ntp_port\": " + (s.ntpPort != 0 ? std::to_string(s.ntpPort) : "null") + "}";
 }
 
 const char* PluginStateName(PluginState state) {

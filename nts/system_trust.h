@@ -8,14 +8,19 @@
 
 #include <string>
 
+#include "net/deadline.h"
 #include "platform/win_types.h"
 
 namespace nts {
 
+// Only Windows has a chain engine: elsewhere no code can name it, so no handshake elsewhere
+// can run with Mbed TLS's verification made optional.
 enum class SystemRoots {
-    kLoaded,       // roots holds the system's CA certificates
+    kLoaded,  // roots holds the system's CA certificates
+#ifdef _WIN32
     kChainEngine,  // nothing loaded: SystemTrustsChain decides after the handshake
-    kMissing,      // no CA bundle found
+#endif
+    kMissing,  // no CA bundle found
 };
 
 // POSIX: $SSL_CERT_FILE when set (as OpenSSL reads it), otherwise the first CA bundle found
@@ -30,6 +35,13 @@ SystemRoots LoadSystemRoots(mbedtls_x509_crt* roots);
 // the chain lacks may take at most timeoutMs. false with *error for people.
 bool SystemTrustsChain(const mbedtls_x509_crt* chain, const std::string& host, bool hostIsAddress,
                        DWORD timeoutMs, std::string* error);
+
+// SystemTrustsChain, done by the deadline: the engine's retrieval time-out holds for each
+// URL, and a chain that fetches several could run past it. A judgement still running then
+// is left to finish on its own thread (with copies of what it reads) and counts as a
+// time-out.
+bool SystemTrustsChainBy(const mbedtls_x509_crt* chain, const std::string& host, bool hostIsAddress,
+                         Deadline deadline, std::string* error);
 #endif
 
 }  // namespace nts

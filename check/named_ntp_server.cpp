@@ -121,7 +121,8 @@ const char* AddressClass(const std::vector<std::uint8_t>& b) {
 std::string NtpServerNameFault(const std::string& name) {
     std::vector<std::uint8_t> ipv6;
     const bool form = name.find(':') != std::string::npos
-                          ? name.front() != '[' && platform::AddressLiteralBytes(name.c_str(), &ipv6) &&
+                          ? name.front() != '[' &&
+                                platform::AddressLiteralBytes(name.c_str(), &ipv6) &&
                                 ipv6.size() == 16
                           : IsDottedDecimal(name) || IsDnsName(name);
     if (form) {

@@ -7,6 +7,8 @@
 #   other.pem          the leaf for ntp.invalid only, signed by the same intermediate, and
 #   other-chain.pem    with it; other.key its key (a name mismatch)
 #   stranger-root.pem  another root CA that signed nothing here (a wrong CA)
+#   cn-only-chain.pem  a leaf naming localhost only as its subject's CN, no alternative
+#   cn-only.key        names, with the intermediate; its key
 #
 # Usage: make_test_certs.sh DIR [ADDRESS...]
 set -euo pipefail
@@ -44,4 +46,6 @@ signed server localhost intermediate "${leaf}subjectAltName=$names\n"
 signed other ntp.invalid intermediate "${leaf}subjectAltName=DNS:ntp.invalid\n"
 cat server.pem intermediate.pem >server-chain.pem
 cat other.pem intermediate.pem >other-chain.pem
+signed cn-only localhost intermediate "$leaf"
+cat cn-only.pem intermediate.pem >cn-only-chain.pem
 chmod 644 ./*.pem ./*.key

@@ -677,6 +677,7 @@ TEST(NamedNtpServer, OnlyAUnicastServerInTheRfcsFormsIsAsked) {
         {"240.0.0.1", "240.0.0.1", "198.51.100.1", "a reserved address"},
         {"169.254.1.2", "169.254.1.2", "198.51.100.1", "a link-local address"},
         {"fe80::1", "fe80::1", "198.51.100.1", "a link-local address"},
+        {"febf::1", "febf::1", "198.51.100.1", "a link-local address"},
         {"localhost", "127.0.0.1", "198.51.100.1", "localhost (127.0.0.1), a loopback address"},
         {"::ffff:127.0.0.1", "::ffff:127.0.0.1", "198.51.100.1", "a loopback address"},
         {"::1", "::1", "198.51.100.1", "a loopback address"},

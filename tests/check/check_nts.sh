@@ -202,7 +202,7 @@ s = servers["127.0.0.83"]
 assert s["status"] == "ok" and s["samples"] == 1, s' 
 relay --tamper nak-first
 check_query relay-nak-first --ca "$ca" --timeout 1 --samples 2 --interval 0.05 127.0.0.83
-check "relay that sends a NAK before each authentic answer: ok, both samples, NTP named" \
+check "relay that sends a NAK before each authentic answer: ok, and the line says where NTP went" \
     grep -qE "^127\.0\.0\.83 .* ok, NTP at 127\.0\.0\.84 port $port$" "$work/relay-nak-first"
 relay --tamper nak
 check_query relay-nak --ca "$ca" --timeout 1 --samples 2 --interval 0.05 127.0.0.83

@@ -104,8 +104,9 @@ assert s["ntp_address"] is None and s["ntp_port"] is None, s' \
         "$work/redirect" "${addresses[$i]}" "${refused[$i]}"
 done
 last=$((${#named[@]} - 1))
-check "named its own address: asked there, and nothing else reached the tripwire" \
-    [ "$(cat "$work/tripped")" = 1 ]
+tripped=$(cat "$work/tripped")
+check "named its own address: asked there, and nothing else reached the tripwire ($tripped)" \
+    [ "$tripped" = 1 ]
 check "named its own address: JSON says where NTP went" python3 -c '
 import json, sys
 s = [s for s in json.load(open(sys.argv[1]))["servers"] if s["address"] == sys.argv[2]][0]

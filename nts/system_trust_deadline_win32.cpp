@@ -24,20 +24,25 @@ struct Judgement {
     std::string host;
     bool hostIsAddress = false;
     DWORD timeoutMs = 0;
+    CertificateTime judge = CertificateTime::kLocal;
 
     std::mutex lock;
     std::condition_variable finished;
     bool done = false;
     bool trusted = false;
+    CertificateWindow window;
     std::string error;
 };
 
 void Judge(const std::shared_ptr<Judgement>& judgement) {
     std::string error;
-    const bool trusted = SystemTrustsChain(&judgement->chain, judgement->host,
-                                           judgement->hostIsAddress, judgement->timeoutMs, &error);
+    CertificateWindow window;
+    const bool trusted =
+        SystemTrustsChain(&judgement->chain, judgement->host, judgement->hostIsAddress,
+                          judgement->timeoutMs, judgement->judge, &window, &error);
     const std::lock_guard<std::mutex> hold(judgement->lock);
     judgement->trusted = trusted;
+    judgement->window = std::move(window);
     judgement->error = std::move(error);
     judgement->done = true;
     judgement->finished.notify_all();
@@ -56,6 +61,7 @@ bool SystemTrustsChainBy(const mbedtls_x509_crt* chain, const std::string& host,
     }
     judgement->host = host;
     judgement->hostIsAddress = hostIsAddress;
+    judgement->judge = judge;
     // Also each retrieval's: a time-out of 0 would be the engine's default of 15 s.
     judgement->timeoutMs = MillisecondsUntil(deadline);
     if (judgement->timeoutMs == 0) {
@@ -74,6 +80,7 @@ bool SystemTrustsChainBy(const mbedtls_x509_crt* chain, const std::string& host,
         return false;
     }
     *error = judgement->error;
+    *window = judgement->window;
     return judgement->trusted;
 }
 

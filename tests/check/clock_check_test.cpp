@@ -743,8 +743,10 @@ TEST(NtsSession, ANakEndsNothingByItself) {
                                                 platform::AddressFamily::kIPv4, &address));
     check::ServerProbe probe("127.0.0.1", settings);
     probe.Open(address);
-    probe.UseNts(std::make_unique<check::NtsSession>(
-        nts::NtsKeys{}, std::vector<std::vector<std::uint8_t>>(2, std::vector<std::uint8_t>(64))));
+    probe.UseNts(
+        std::make_unique<check::NtsSession>(nts::NtsKeys{}, std::vector<std::vector<std::uint8_t>>(
+                                                                2, std::vector<std::uint8_t>(64))),
+        nts::CertificateWindow{});
     for (probe.Tick(check::ServerProbe::Clock::now()); !probe.Finished();
          probe.Tick(check::ServerProbe::Clock::now())) {
         SOCKET socket = probe.Socket();

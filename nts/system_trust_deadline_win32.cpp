@@ -51,7 +51,8 @@ void Judge(const std::shared_ptr<Judgement>& judgement) {
 }  // namespace
 
 bool SystemTrustsChainBy(const mbedtls_x509_crt* chain, const std::string& host, bool hostIsAddress,
-                         Deadline deadline, std::string* error) {
+                         Deadline deadline, CertificateTime judge, CertificateWindow* window,
+                         std::string* error) {
     const auto judgement = std::make_shared<Judgement>();
     for (const mbedtls_x509_crt* c = chain; c != nullptr && c->raw.p != nullptr; c = c->next) {
         if (mbedtls_x509_crt_parse_der(&judgement->chain, c->raw.p, c->raw.len) != 0) {

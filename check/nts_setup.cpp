@@ -1,6 +1,7 @@
 #include "check/nts_setup.h"
 
 #include "check/name_lookup.h"
+#include "check/named_ntp_server.h"
 #include "nts/key_exchange.h"
 
 namespace check {
@@ -23,14 +24,21 @@ std::vector<NtsStart> StartNts(const std::vector<ServerTarget>& servers,
     const std::vector<nts::KeOutcome> outcomes =
         nts::RunKeyExchanges(targets, keSettings, DeadlineIn(settings.timeoutSeconds));
 
-    // The NTP servers the exchanges name (record 6), looked up all at once; without one,
-    // the key exchange's own address serves.
+    // The NTP servers the exchanges name (record 6), looked up all at once unless their form
+    // is refused (check/named_ntp_server.h); without one, the key exchange's own address
+    // serves.
     std::vector<NameQuery> queries;
     std::vector<int> queryOf(servers.size(), -1);
+    std::vector<std::string> refused(servers.size());
     for (std::size_t i = 0; i < servers.size(); ++i) {
-        if (outcomes[i].ok && !outcomes[i].response.server.empty()) {
+        const std::string& named = outcomes[i].response.server;
+        if (!outcomes[i].ok || named.empty()) {
+            continue;
+        }
+        refused[i] = NtpServerNameFault(named);
+        if (refused[i].empty()) {
             queryOf[i] = static_cast<int>(queries.size());
-            queries.push_back({outcomes[i].response.server, 1});
+            queries.push_back({named, 1});
         }
     }
     const std::vector<NameAnswer> answers =
@@ -40,8 +48,8 @@ std::vector<NtsStart> StartNts(const std::vector<ServerTarget>& servers,
     for (std::size_t i = 0; i < servers.size(); ++i) {
         const nts::KeOutcome& outcome = outcomes[i];
         NtsStart& start = starts[i];
-        if (!outcome.ok) {
-            start.error = outcome.error;
+        if (!outcome.ok || !refused[i].empty()) {
+            start.error = outcome.ok ? refused[i] : outcome.error;
             continue;
         }
         start.ntpAddress = servers[i].address;
@@ -55,6 +63,11 @@ std::vector<NtsStart> StartNts(const std::vector<ServerTarget>& servers,
                 continue;
             }
             start.ntpAddress = answer.addresses.front();
+            start.error = NtpServerAddressFault(outcome.response.server, start.ntpAddress,
+                                                servers[i].address);
+            if (!start.error.empty()) {
+                continue;
+            }
         }
         platform::SetAddressPort(
             &start.ntpAddress, outcome.response.port != 0 ? outcome.response.port : settings.port);

@@ -108,10 +108,14 @@ CheckResult RunClockCheck(const std::vector<NamedServer>& servers, const CheckSe
         probes.push_back(std::make_unique<ServerProbe>(target.name, settings));
     }
     int asked = roster.asked;
+    std::vector<platform::SocketAddress> ntpServers(probes.size());  // each NTS probe's
     if (settings.nts) {
         std::vector<NtsStart> starts = StartNts(targets, settings);
         for (std::size_t p = 0; p < probes.size(); ++p) {
             NtsStart& start = starts[p];
+            if (start.ok) {
+                ntpServers[p] = start.ntpAddress;
+            }
             if (!start.ok) {
                 probes[p]->Exclude(ServerStatus::kNtsFailed, start.error);
             } else if (start.sameAs >= 0) {
@@ -132,8 +136,13 @@ CheckResult RunClockCheck(const std::vector<NamedServer>& servers, const CheckSe
 
     std::vector<ServerReport> reports;
     reports.reserve(probes.size());
-    for (const auto& probe : probes) {
-        reports.push_back(probe->Report());
+    for (std::size_t p = 0; p < probes.size(); ++p) {
+        reports.push_back(probes[p]->Report());
+        if (ntpServers[p].length != 0) {
+            reports.back().ntpAddress = platform::AddressText(ntpServers[p]);
+            reports.back().ntpPort = platform::AddressPort(ntpServers[p]);
+            reports.back().ntpElsewhere = !platform::SameAddress(ntpServers[p], targets[p].address);
+        }
     }
     CheckResult result;
     SelectAtAgreedTime(settings, asked, nts::LocalUnixTime(), ReleaseDate(), &reports, &result);

@@ -91,6 +91,11 @@ struct ServerReport {
     bool authenticated = false;          // its sample came in an answer authenticated by NTS
     std::string ntsError;                // why its NTS key exchange failed
     nts::CertificateWindow certificate;  // of its key exchange's chain; not read: none
+    // Where its authenticated requests went (records 6 and 7 of its key exchange, or the
+    // key exchange's own address and --port); empty and 0 without NTS or a key exchange.
+    std::string ntpAddress;
+    int ntpPort = 0;
+    bool ntpElsewhere = false;  // not the key exchange's address and --port
 };
 
 struct CheckResult {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "nts/wipe.h"
 #include "platform/platform.h"
 
 namespace check {
@@ -9,6 +10,10 @@ namespace check {
 NtsSession::NtsSession(const nts::NtsKeys& keys,
                        const std::vector<std::vector<std::uint8_t>>& cookies)
     : m_keys(keys), m_cookies(cookies.begin(), cookies.end()) {}
+
+NtsSession::~NtsSession() {
+    nts::WipeCookies(&m_cookies);
+}
 
 BOOL NtsSession::BuildRequest(const NtpTimestamp& transmitNonce, int requestsAfter,
                               std::vector<std::uint8_t>* packet, UniqueId* id) {
@@ -21,11 +26,14 @@ BOOL NtsSession::BuildRequest(const NtpTimestamp& transmitNonce, int requestsAft
     }
     // Spent whatever becomes of the request: a cookie sent twice would let an observer link
     // the two requests.
-    const std::vector<std::uint8_t> cookie = std::move(m_cookies.front());
+    std::vector<std::uint8_t> cookie = std::move(m_cookies.front());
     m_cookies.pop_front();
     const int wanted = std::max(0, requestsAfter - static_cast<int>(m_cookies.size()));
     const int placeholders = std::min(wanted, static_cast<int>(nts::kMaxCookies) - 1);
-    if (!nts::BuildNtsRequest(transmitNonce, id->data(), cookie, placeholders, m_keys, packet)) {
+    const bool built =
+        nts::BuildNtsRequest(transmitNonce, id->data(), cookie, placeholders, m_keys, packet);
+    nts::WipeBytes(&cookie);
+    if (!built) {
         platform::SetLastError(ERROR_INVALID_DATA);
         return FALSE;
     }
@@ -43,6 +51,7 @@ nts::NtsAnswer NtsSession::CheckAnswer(const std::uint8_t* packet, std::size_t s
             }
         }
     }
+    nts::WipeCookies(&fresh);  // those not kept
     return verdict;
 }
 

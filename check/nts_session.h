@@ -18,6 +18,9 @@ using UniqueId = std::array<std::uint8_t, nts::kUniqueIdSize>;
 class NtsSession {
 public:
     NtsSession(const nts::NtsKeys& keys, const std::vector<std::vector<std::uint8_t>>& cookies);
+    ~NtsSession();  // wipes the cookies left (the keys wipe themselves)
+    NtsSession(const NtsSession&) = delete;
+    NtsSession& operator=(const NtsSession&) = delete;
 
     // An authenticated request carrying transmitNonce, and its fresh unique identifier;
     // requestsAfter tells how many more requests will follow. FALSE (with a last-error code)

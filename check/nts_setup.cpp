@@ -1,6 +1,7 @@
 #include "check/nts_setup.h"
 
 #include "check/name_lookup.h"
+#include "check/named_ntp_server.h"
 #include "check/run_deadline.h"
 #include "nts/key_exchange.h"
 #include "platform/error_words.h"
@@ -26,14 +27,21 @@ std::vector<NtsStart> StartNts(const std::vector<ServerTarget>& servers,
     const std::vector<nts::KeOutcome> outcomes =
         nts::RunKeyExchanges(targets, keSettings, exchanges.at);
 
-    // The NTP servers the exchanges name (record 6), looked up all at once; without one,
-    // the key exchange's own address serves.
+    // The NTP servers the exchanges name (record 6), looked up all at once unless their form
+    // is refused (check/named_ntp_server.h); without one, the key exchange's own address
+    // serves.
     std::vector<NameQuery> queries;
     std::vector<int> queryOf(servers.size(), -1);
+    std::vector<std::string> refused(servers.size());
     for (std::size_t i = 0; i < servers.size(); ++i) {
-        if (outcomes[i].ok && !outcomes[i].response.server.empty()) {
+        const std::string& named = outcomes[i].response.server;
+        if (!outcomes[i].ok || named.empty()) {
+            continue;
+        }
+        refused[i] = NtpServerNameFault(named);
+        if (refused[i].empty()) {
             queryOf[i] = static_cast<int>(queries.size());
-            queries.push_back({outcomes[i].response.server, 1});
+            queries.push_back({named, 1});
         }
     }
     const StepEnd lookUps = StepEndFor(settings);
@@ -44,8 +52,8 @@ std::vector<NtsStart> StartNts(const std::vector<ServerTarget>& servers,
     for (std::size_t i = 0; i < servers.size(); ++i) {
         const nts::KeOutcome& outcome = outcomes[i];
         NtsStart& start = starts[i];
-        if (!outcome.ok) {
-            start.error = CutShortReason(exchanges, outcome.error);
+        if (!outcome.ok || !refused[i].empty()) {
+            start.error = outcome.ok ? refused[i] : CutShortReason(exchanges, outcome.error);
             continue;
         }
         start.ntpAddress = servers[i].address;
@@ -60,6 +68,11 @@ std::vector<NtsStart> StartNts(const std::vector<ServerTarget>& servers,
                 continue;
             }
             start.ntpAddress = answer.addresses.front();
+            start.error = NtpServerAddressFault(outcome.response.server, start.ntpAddress,
+                                                servers[i].address);
+            if (!start.error.empty()) {
+                continue;
+            }
         }
         platform::SetAddressPort(
             &start.ntpAddress, outcome.response.port != 0 ? outcome.response.port : settings.port);

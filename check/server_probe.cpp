@@ -182,7 +182,9 @@ void ServerProbe::Receive(const NtpTimestamp& ready) {
             case nts::NtsAnswer::kAuthentic:
                 break;
             case nts::NtsAnswer::kNak:
-                Kissed("NTSN");
+                // Unauthenticated: anyone who saw the request can send one. Only if nothing
+                // authentic comes does it tell what became of the server.
+                m_bNak = true;
                 return;
             case nts::NtsAnswer::kNotOurs:
             case nts::NtsAnswer::kUnauthentic:
@@ -266,6 +268,9 @@ ServerReport ServerProbe::Report() const {
     } else if (report.measured) {
         report.status = ServerStatus::kOk;
         report.reason.clear();  // an answer it gave was believed
+    } else if (m_bNak) {
+        report.status = ServerStatus::kKissOfDeath;
+        report.kissCode = "NTSN";
     } else if (m_bRejected) {
         report.status = ServerStatus::kRejected;
     } else {

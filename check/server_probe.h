@@ -71,6 +71,7 @@ private:
     UdpSocket m_socket;
     bool m_bStopped = false;  // a Kiss-o'-Death or a socket error: ask no more
     bool m_bKissed = false;
+    bool m_bNak = false;       // an NTS NAK came, which ends nothing by itself
     bool m_bRejected = false;  // some answer was not believed
     bool m_bExcluded = false;
     int m_nSent = 0;

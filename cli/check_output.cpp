@@ -42,6 +42,9 @@ std::string StatusText(const ServerReport& server) {
     if (!server.reason.empty()) {
         status += " (" + PrintableText(server.reason) + ")";
     }
+    if (server.ntpElsewhere) {
+        status += ", NTP at " + server.ntpAddress + " port " + std::to_string(server.ntpPort);
+    }
     return status;
 }
 
@@ -122,7 +125,8 @@ std::string JsonServer(const ServerReport& s) {
            ", \"nts_error\": " + text(s.ntsError) +
            ", \"certificate_valid_from\": " + Iso(s.certificate.read, s.certificate.validFrom) +
            ", \"certificate_valid_until\": " + Iso(s.certificate.read, s.certificate.validUntil) +
-           "}";
+           ", \"ntp_address\": " + text(s.ntpAddress) +
+           ", \"ntp_port\": " + (s.ntpPort != 0 ? std::to_string(s.ntpPort) : "null") + "}";
 }
 
 const char* PluginStateName(PluginState state) {

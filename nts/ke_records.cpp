@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "nts/wipe.h"
+
 namespace nts {
 namespace {
 
@@ -64,11 +66,16 @@ std::vector<std::uint8_t> BuildKeRequest() {
     return request;
 }
 
+KeResponseParser::~KeResponseParser() {
+    WipeCookies(&m_response.cookies);
+    WipeBytes(&m_pending);
+}
+
 KeResponseParser::Progress KeResponseParser::Feed(const std::uint8_t* data, std::size_t size) {
     if (m_progress != Progress::kMore || size == 0) {
         return m_progress;
     }
-    m_pending.insert(m_pending.end(), data, data + size);
+    AppendWiping(&m_pending, data, size);
     std::size_t at = 0;
     while (m_pending.size() - at >= kHeaderBytes) {
         const std::uint16_t word = Word(&m_pending[at]);
@@ -85,7 +92,7 @@ KeResponseParser::Progress KeResponseParser::Feed(const std::uint8_t* data, std:
         }
         m_received += kHeaderBytes + length;
         if (!TakeRecord(word, &m_pending[at + kHeaderBytes], length)) {
-            m_pending.clear();
+            WipeBytes(&m_pending);
             return m_progress;
         }
         at += kHeaderBytes + length;
@@ -218,6 +225,7 @@ KeResponseParser::Progress KeResponseParser::Fail(KeFailure failure, int code, s
     m_failure = failure;
     m_failureCode = code;
     m_detail = std::move(detail);
+    WipeCookies(&m_response.cookies);
     m_response = KeResponse{};
     return m_progress;
 }

@@ -62,6 +62,11 @@ class KeResponseParser {
 public:
     enum class Progress { kMore, kDone, kFailed };
 
+    KeResponseParser() = default;
+    ~KeResponseParser();  // wipes the cookies and the bytes read
+    KeResponseParser(const KeResponseParser&) = delete;
+    KeResponseParser& operator=(const KeResponseParser&) = delete;
+
     // Takes the next bytes of the response. Once kDone or kFailed, further bytes are ignored
     // and the result stays.
     Progress Feed(const std::uint8_t* data, std::size_t size);

@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "nts/tls_channel.h"
+#include "nts/wipe.h"
 #include "platform/error_words.h"
 #include "platform/platform.h"
 #include "platform/stream_socket.h"
@@ -64,17 +65,21 @@ bool Exchange(const KeTarget& target, const KeSettings& settings, Deadline deadl
         return false;
     }
     KeResponseParser parser;
-    std::uint8_t buffer[4096];
+    std::vector<std::uint8_t> buffer(4096);  // the response's plaintext: cookies
     while (parser.State() == KeResponseParser::Progress::kMore) {
-        const int got = tls.Read(buffer, sizeof buffer, deadline, &error);
+        const int got = tls.Read(buffer.data(), buffer.size(), deadline, &error);
         if (got < 0) {
-            return false;
+            break;
         }
         if (got == 0) {
             parser.EndOfStream();
         } else {
-            parser.Feed(buffer, static_cast<std::size_t>(got));
+            parser.Feed(buffer.data(), static_cast<std::size_t>(got));
         }
+    }
+    WipeBytes(&buffer);
+    if (parser.State() == KeResponseParser::Progress::kMore) {
+        return false;  // the read failed
     }
     if (parser.State() != KeResponseParser::Progress::kDone) {
         error = parser.FailureText();
@@ -90,12 +95,17 @@ bool Exchange(const KeTarget& target, const KeSettings& settings, Deadline deadl
 
 }  // namespace
 
+KeOutcome::~KeOutcome() {
+    WipeCookies(&response.cookies);
+}
+
 KeOutcome RunKeyExchange(const KeTarget& target, const KeSettings& settings, Deadline deadline) {
     const auto start = std::chrono::steady_clock::now();
     KeOutcome outcome;
     outcome.ok = Exchange(target, settings, deadline, &outcome);
     if (!outcome.ok) {
         outcome.keys = NtsKeys{};
+        WipeCookies(&outcome.response.cookies);
         outcome.response = KeResponse{};
     }
     outcome.elapsed = std::chrono::steady_clock::now() - start;

@@ -31,6 +31,13 @@ struct KeSettings {
 };
 
 struct KeOutcome {
+    KeOutcome() = default;
+    ~KeOutcome();  // wipes the cookies (the keys wipe themselves)
+    KeOutcome(const KeOutcome&) = default;
+    KeOutcome(KeOutcome&&) = default;
+    KeOutcome& operator=(const KeOutcome&) = default;
+    KeOutcome& operator=(KeOutcome&&) = default;
+
     bool ok = false;
     std::string error;  // why it failed, for people
     NtsKeys keys{};

@@ -7,6 +7,7 @@
 #include "net/sntp_packet.h"
 #include "nts/aes_siv.h"
 #include "nts/extension_field.h"
+#include "nts/wipe.h"
 #include "platform/platform.h"
 
 namespace nts {
@@ -120,7 +121,7 @@ NtsAnswer CheckNtsAnswer(const std::uint8_t* packet, std::size_t size,
     if (cookies == nullptr) {
         cookies = &unwanted;
     }
-    cookies->clear();
+    WipeCookies(cookies);
     if (packet == nullptr || size < static_cast<std::size_t>(sntp::kPacketSize)) {
         return NtsAnswer::kMalformed;
     }
@@ -165,9 +166,9 @@ NtsAnswer CheckNtsAnswer(const std::uint8_t* packet, std::size_t size,
         return NtsAnswer::kUnauthentic;
     }
     const bool parsed = ReadCookies(plain, cookies);
-    mbedtls_platform_zeroize(plain.data(), plain.size());
+    WipeBytes(&plain);
     if (!parsed) {
-        cookies->clear();
+        WipeCookies(cookies);
         return NtsAnswer::kMalformed;
     }
     return NtsAnswer::kAuthentic;

@@ -10,7 +10,9 @@
 
 namespace nts {
 
+// Every copy is wiped when it goes (nts/wipe.cpp).
 struct NtsKeys {
+    ~NtsKeys();
     std::uint8_t clientToServer[32];
     std::uint8_t serverToClient[32];
 };

@@ -8,15 +8,20 @@
 
 #include <string>
 
+#include "net/deadline.h"
 #include "nts/certificate_window.h"
 #include "platform/win_types.h"
 
 namespace nts {
 
+// Only Windows has a chain engine: elsewhere no code can name it, so no handshake elsewhere
+// can run with Mbed TLS's verification made optional.
 enum class SystemRoots {
-    kLoaded,       // roots holds the system's CA certificates
+    kLoaded,  // roots holds the system's CA certificates
+#ifdef _WIN32
     kChainEngine,  // nothing loaded: SystemTrustsChain decides after the handshake
-    kMissing,      // no CA bundle found
+#endif
+    kMissing,  // no CA bundle found
 };
 
 // POSIX: $SSL_CERT_FILE when set (as OpenSSL reads it), otherwise the first CA bundle found
@@ -34,6 +39,14 @@ SystemRoots LoadSystemRoots(mbedtls_x509_crt* roots);
 bool SystemTrustsChain(const mbedtls_x509_crt* chain, const std::string& host, bool hostIsAddress,
                        DWORD timeoutMs, CertificateTime judge, CertificateWindow* window,
                        std::string* error);
+
+// SystemTrustsChain, done by the deadline: the engine's retrieval time-out holds for each
+// URL, and a chain that fetches several could run past it. A judgement still running then
+// is left to finish on its own thread (with copies of what it reads) and counts as a
+// time-out.
+bool SystemTrustsChainBy(const mbedtls_x509_crt* chain, const std::string& host, bool hostIsAddress,
+                         Deadline deadline, CertificateTime judge, CertificateWindow* window,
+                         std::string* error);
 #endif
 
 }  // namespace nts

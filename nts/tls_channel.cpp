@@ -251,9 +251,11 @@ bool TlsChannel::Handshake(const std::string& host, const std::string& caFile, D
         switch (LoadSystemRoots(&s.roots)) {
             case SystemRoots::kLoaded:
                 break;
+#ifdef _WIN32
             case SystemRoots::kChainEngine:
                 chainEngine = true;
                 break;
+#endif
             case SystemRoots::kMissing:
                 *error = "no system CA certificates found (give them with --ca)";
                 return false;
@@ -261,8 +263,12 @@ bool TlsChannel::Handshake(const std::string& host, const std::string& caFile, D
     }
     // The chain engine judges the chain after the handshake; the handshake still checks
     // that the server holds the certificate's key.
+#ifdef _WIN32
     mbedtls_ssl_conf_authmode(
         &s.config, chainEngine ? MBEDTLS_SSL_VERIFY_OPTIONAL : MBEDTLS_SSL_VERIFY_REQUIRED);
+#else
+    mbedtls_ssl_conf_authmode(&s.config, MBEDTLS_SSL_VERIFY_REQUIRED);
+#endif
     if (!chainEngine) {
         mbedtls_ssl_conf_ca_chain(&s.config, &s.roots, nullptr);
     }
@@ -310,13 +316,7 @@ bool TlsChannel::Handshake(const std::string& host, const std::string& caFile, D
     if (chainEngine) {
         std::vector<std::uint8_t> address;
         const bool literal = platform::AddressLiteralBytes(name.c_str(), &address) != FALSE;
-        // (A retrieval time-out of 0 would be the engine's default of 15 s.)
-        const DWORD left = MillisecondsUntil(deadline);
-        if (left == 0) {
-            *error = s.Failure(MBEDTLS_ERR_SSL_TIMEOUT, kHandshake);
-            return false;
-        }
-        if (!SystemTrustsChain(leaf, name, literal, left, s.judge, &s.window, error)) {
+        if (!SystemTrustsChainBy(leaf, name, literal, deadline, s.judge, &s.window, error)) {
             return false;
         }
     }

@@ -124,6 +124,10 @@ void SetAddressPort(SocketAddress* address, int port) {
     }
 }
 
+int AddressPort(const SocketAddress& address) {
+    return address.length >= 4 ? address.storage[2] << 8 | address.storage[3] : 0;
+}
+
 bool SameAddress(const SocketAddress& a, const SocketAddress& b) {
     // The resolver leaves every byte it does not fill zero (flow info, scope of a global
     // address), so equal bytes are equal addresses.

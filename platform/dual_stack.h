@@ -36,6 +36,8 @@ BOOL ResolveAddressLiteral(const char* host, int port, AddressFamily family,
                            SocketAddress* address);
 // Sets the port of an IPv4 or IPv6 address (both keep it at the same place).
 void SetAddressPort(SocketAddress* address, int port);
+// The port of an IPv4 or IPv6 address.
+int AddressPort(const SocketAddress& address);
 // Whether two addresses are the same server: family, address and port.
 bool SameAddress(const SocketAddress& a, const SocketAddress& b);
 // The bytes of an address literal (4 for IPv4, 16 for IPv6; brackets allowed), read without

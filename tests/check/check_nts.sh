@@ -7,7 +7,8 @@
 #    wine_root_store.exe and removed again);
 #  - no downgrade: a server whose key exchange fails is never asked on its NTP port;
 #  - a UDP relay that the key exchange names as the NTP server: answers it flips a bit in,
-#    strips of their extension fields or replays are never used; its NAK reads "kod NTSN";
+#    strips of their extension fields or replays are never used; a NAK ends nothing by
+#    itself: before an authentic answer it changes nothing, alone it reads "kod NTSN";
 #  - a key-exchange server that never speaks ends in "nts failed" within the time-out;
 #  - a badly wrong local clock (shifted by libfaketime, kernel receive stamps refused):
 #    certificates judged at the agreed time, or at the local clock with --cert-time local;
@@ -133,7 +134,7 @@ json_check() {  # json_check DESCRIPTION NAME PYTHON: PYTHON asserts on doc, the
 import json, sys
 doc = json.load(open(sys.argv[1]))
 servers = {s['address']: s for s in doc['servers']}
-$3" "$work/$2"
+$3" "$work/$2" "$port"
 }
 
 check_query good --json --ca "$ca" --samples 3 --interval 0.05 127.0.0.81 127.0.0.82
@@ -143,10 +144,13 @@ assert doc["nts"] is True and doc["valid"] is True and doc["agree"] == 2, doc
 for s in doc["servers"]:
     assert s["status"] == "ok" and s["authenticated"] is True and s["nts_error"] is None, s
     assert abs(s["offset"] - 2.5) < 0.05, s
+    assert s["ntp_address"] == s["address"] and s["ntp_port"] == int(sys.argv[2]), s
 assert abs(doc["offset"] - 2.5) < 0.05, doc'
 check_query good-text --ca "$ca" 127.0.0.81
 check "the summary says the result is authenticated" \
     grep -qE '^offset \+2\.[0-9]+ s .* agree, authenticated by NTS$' "$work/good-text"
+check "NTP where the key exchange was: the line does not name it again" \
+    grep -qE '^127\.0\.0\.81 .* ok$' "$work/good-text"
 check_query good-plugin --ca "$ca" --warn 5 --crit 10 127.0.0.81
 check "the plugin line says so too" \
     grep -qE '^NTP OK: .*authenticated by NTS\|offset=2\.[0-9]+s;5;10;$' "$work/good-plugin"
@@ -156,7 +160,8 @@ check "a wrong CA: exit 2" [ "$status" -eq 2 ]
 json_check "a wrong CA: nts failed, with the reason" wrong-ca '
 s = servers["127.0.0.81"]
 assert s["status"] == "nts failed" and s["authenticated"] is False and s["nts_error"], s
-assert s["offset"] is None and doc["valid"] is False, doc'
+assert s["offset"] is None and doc["valid"] is False, doc
+assert s["ntp_address"] is None and s["ntp_port"] is None, s'
 
 check_query other-name --ca "$ca" --timeout 2 127.0.0.85
 check "a certificate for another name: nts failed" \
@@ -213,7 +218,8 @@ relayed relay-honest
 json_check "through an honest relay: three samples, authenticated" relay-honest '
 s = servers["127.0.0.83"]
 assert s["status"] == "ok" and s["authenticated"] is True and s["samples"] == 3, s
-assert abs(s["offset"] - 2.5) < 0.05, s'
+assert abs(s["offset"] - 2.5) < 0.05, s
+assert s["ntp_address"] == "127.0.0.84" and s["ntp_port"] == int(sys.argv[2]), s'
 for kind in flip strip; do
     relay --tamper "$kind"
     relayed "relay-$kind"
@@ -226,9 +232,16 @@ relayed relay-replay
 json_check "relay that replays the first answer: taken once" relay-replay '
 s = servers["127.0.0.83"]
 assert s["status"] == "ok" and s["samples"] == 1, s' 
+relay --tamper nak-first
+check_query relay-nak-first --ca "$ca" --timeout 1 --samples 2 --interval 0.05 127.0.0.83
+check "relay that sends a NAK before each authentic answer: ok, and the line says where NTP went" \
+    grep -qE "^127\.0\.0\.83 .* ok, NTP at 127\.0\.0\.84 port $port$" "$work/relay-nak-first"
 relay --tamper nak
-check_query relay-nak --ca "$ca" --timeout 1 127.0.0.83
-check "relay that sends a NAK: kod NTSN" grep -qE '^127\.0\.0\.83 .* kod NTSN \(.*NTS NAK\)\)$' "$work/relay-nak"
+check_query relay-nak --ca "$ca" --timeout 1 --samples 2 --interval 0.05 127.0.0.83
+check "relay that sends only NAKs: kod NTSN" grep -qE '^127\.0\.0\.83 .* kod NTSN \(.*NTS NAK\)\), NTP at ' \
+    "$work/relay-nak"
+check "relay that sends only NAKs: an authentic answer awaited until the time-out (${wall} s)" \
+    awk -v t="$wall" 'BEGIN { exit !(t >= 1.0) }'
 
 # A badly wrong local clock. The shift is what the servers measure, their own 2.5 s aside.
 good=(127.0.0.81 127.0.0.82 127.0.0.87)

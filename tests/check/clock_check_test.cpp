@@ -17,6 +17,7 @@
 #include "../unit/sntp_answer.h"
 #include "check/clock_selection.h"
 #include "check/name_lookup.h"
+#include "check/named_ntp_server.h"
 #include "check/nts_session.h"
 #include "check/server_probe.h"
 #include "check/server_reasons.h"
@@ -693,6 +694,99 @@ TEST(NtsSession, EachCookieIsSentOnceAndMoreAreAskedForAsNeeded) {
 
     EXPECT_FALSE(session.BuildRequest(nonce, 0, &packet, &id3)) << "a cookie sent twice";
     EXPECT_EQ(session.CookiesLeft(), 0u);
+}
+
+TEST(NamedNtpServer, OnlyAUnicastServerInTheRfcsFormsIsAsked) {
+    struct Row {
+        const char* named;
+        const char* resolved;  // what the look-up gave; nullptr: its form is refused first
+        const char* keyExchange;
+        const char* refused;  // "" when it may be asked
+    };
+    const char* const kForm = "neither a dotted-decimal IPv4 address, an IPv6 address nor";
+    const Row rows[] = {
+        {"192.0.2.7", "192.0.2.7", "198.51.100.1", ""},
+        {"ntp.example.net", "2001:db8::7", "198.51.100.1", ""},
+        {"2001:db8::7", "2001:db8::7", "198.51.100.1", ""},
+        {"0", nullptr, "198.51.100.1", kForm},
+        {"2130706433", nullptr, "198.51.100.1", kForm},
+        {"0x7f.1", nullptr, "198.51.100.1", kForm},
+        {"127.1", nullptr, "198.51.100.1", kForm},
+        {"1.0x7f", nullptr, "198.51.100.1", kForm},
+        {"010.0.0.1", nullptr, "198.51.100.1", kForm},
+        {"[::1]", nullptr, "198.51.100.1", kForm},
+        {"0.0.0.0", "0.0.0.0", "198.51.100.1", "0.0.0.0, an unspecified address"},
+        {"::", "::", "198.51.100.1", "::, an unspecified address"},
+        {"224.0.1.1", "224.0.1.1", "198.51.100.1", "224.0.1.1, a multicast address"},
+        {"ff02::101", "ff02::101", "198.51.100.1", "a multicast address"},
+        {"255.255.255.255", "255.255.255.255", "198.51.100.1", "a broadcast address"},
+        {"240.0.0.1", "240.0.0.1", "198.51.100.1", "a reserved address"},
+        {"169.254.1.2", "169.254.1.2", "198.51.100.1", "a link-local address"},
+        {"fe80::1", "fe80::1", "198.51.100.1", "a link-local address"},
+        {"febf::1", "febf::1", "198.51.100.1", "a link-local address"},
+        {"localhost", "127.0.0.1", "198.51.100.1", "localhost (127.0.0.1), a loopback address"},
+        {"::ffff:127.0.0.1", "::ffff:127.0.0.1", "198.51.100.1", "a loopback address"},
+        {"::1", "::1", "198.51.100.1", "a loopback address"},
+        {"localhost", "127.0.0.1", "127.0.0.2", ""},
+        {"::1", "::1", "127.0.0.2", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.named);
+        std::string refused = check::NtpServerNameFault(row.named);
+        if (row.resolved != nullptr) {
+            EXPECT_EQ(refused, "");
+            platform::SocketAddress resolved, keyExchange;
+            ASSERT_TRUE(platform::ResolveAddressLiteral(row.resolved, 123,
+                                                        platform::AddressFamily::kAny, &resolved));
+            ASSERT_TRUE(platform::ResolveAddressLiteral(
+                row.keyExchange, 4460, platform::AddressFamily::kAny, &keyExchange));
+            refused = check::NtpServerAddressFault(row.named, resolved, keyExchange);
+        }
+        if (*row.refused == '\0') {
+            EXPECT_EQ(refused, "");
+        } else {
+            EXPECT_NE(refused.find(row.refused), std::string::npos) << refused;
+            EXPECT_EQ(refused.rfind("the key exchange named ", 0), 0u) << refused;
+        }
+    }
+}
+
+TEST(NtsSession, ANakEndsNothingByItself) {
+    // Anyone who saw a request can forge its NAK: the next request still goes out.
+    LoopbackServer server([](const Datagram& request) {
+        Datagram nak = MakeShiftedAnswer(request, 0.0);
+        nak[1] = 0;
+        std::memcpy(nak.data() + 12, "NTSN", 4);
+        const std::vector<std::uint8_t> id = FieldBodies(request, nts::kUniqueIdentifierField)[0];
+        nak.insert(nak.end(), {0x01, 0x04, 0x00, 36});
+        nak.insert(nak.end(), id.begin(), id.end());
+        return std::vector<Datagram>{nak};
+    });
+    check::CheckSettings settings;
+    settings.samples = 2;
+    settings.intervalSeconds = 0.05;
+    settings.timeoutSeconds = 0.3;
+    platform::SocketAddress address;
+    ASSERT_TRUE(platform::ResolveAddressLiteral("127.0.0.1", server.Port(),
+                                                platform::AddressFamily::kIPv4, &address));
+    check::ServerProbe probe("127.0.0.1", settings);
+    probe.Open(address);
+    probe.UseNts(
+        std::make_unique<check::NtsSession>(nts::NtsKeys{}, std::vector<std::vector<std::uint8_t>>(
+                                                                2, std::vector<std::uint8_t>(64))),
+        nts::CertificateWindow{});
+    for (probe.Tick(check::ServerProbe::Clock::now()); !probe.Finished();
+         probe.Tick(check::ServerProbe::Clock::now())) {
+        SOCKET socket = probe.Socket();
+        bool readable = false;
+        const DWORD wait = MillisecondsUntil(probe.NextEvent());
+        if (platform::SocketsWaitReadable(&socket, 1, &readable, wait) > 0) {
+            probe.Receive(NtpTimestamp::PreciseNow());
+        }
+    }
+    EXPECT_EQ(server.RequestCount(), 2) << "a NAK ended the questioning";
+    EXPECT_EQ(probe.Report().status, ServerStatus::kKissOfDeath);
+    EXPECT_EQ(probe.Report().kissCode, "NTSN") << "no authentic answer came: the NAK tells";
 }
 
 TEST(CheckOutputText, ServerTextIsMadeSafeToPrint) {

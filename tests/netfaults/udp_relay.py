@@ -9,8 +9,9 @@ from that address and port instead of the one the client sent to (a foreign sour
 With --tamper it spoils what it passes back, as a hostile path would: "flip" changes one bit
 of the answer's transmit time, "strip" drops everything after the first 48 bytes (the NTS
 extension fields), "replay" passes the first answer, then sends it again in place of every
-later one, and "nak" answers without asking the server: an NTS NAK (Kiss-o'-Death
-NTSN that echoes the request's Unique Identifier field).
+later one, "nak" answers without asking the server: an NTS NAK (Kiss-o'-Death NTSN that
+echoes the request's Unique Identifier field), and "nak-first" sends that NAK at once and
+then passes the request on (a forger quicker than the server).
 
 Prints "ready" once bound. With --log FILE it appends, per answered exchange, the time each
 datagram was really held: "held REQUEST_MS ANSWER_MS" (monotonic clock), so that a test
@@ -73,7 +74,7 @@ def main(argv):
     parser.add_argument("--answer-delay-ms", type=float, default=0.0)
     parser.add_argument("--answer-from", type=address)
     parser.add_argument("--log")
-    parser.add_argument("--tamper", choices=("flip", "strip", "replay", "nak"))
+    parser.add_argument("--tamper", choices=("flip", "strip", "replay", "nak", "nak-first"))
     options = parser.parse_args(argv)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
 
@@ -99,8 +100,10 @@ def main(argv):
         now = time.monotonic()
         for sock in readable:
             data, source = sock.recvfrom(2048)
-            if sock is front and options.tamper == "nak":
+            if sock is front and options.tamper in ("nak", "nak-first"):
                 front.sendto(nak(data), source)
+            if sock is front and options.tamper == "nak":
+                pass
             elif sock is front:
                 heapq.heappush(due, (now + options.request_delay_ms / 1000, next(order),
                                      "request", data, source, now))

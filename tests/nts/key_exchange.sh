@@ -166,10 +166,12 @@ serve_hostile 127.0.0.1 "$certs/server-chain.pem" "$certs/server.key" "$work/hos
     "${behaviours[@]}"
 serve_hostile ::1 "$certs/server-chain.pem" "$certs/server.key" "$work/hostile6.ready" good
 serve_hostile 127.0.0.1 "$certs/other-chain.pem" "$certs/other.key" "$work/other.ready" good
+serve_hostile 127.0.0.1 "$certs/cn-only-chain.pem" "$certs/cn-only.key" "$work/cn-only.ready" good
 
 good=$(port_of "$work/hostile.ready" good)
 good6=$(port_of "$work/hostile6.ready" good)
 other=$(port_of "$work/other.ready" good)
+cn_only=$(port_of "$work/cn-only.ready" good)
 # Names are asked with -4: the servers listen on 127.0.0.1, whatever "localhost" gives first.
 
 # --- The system's trust ----------------------------------------------------------------------
@@ -248,10 +250,13 @@ for behaviour in "${behaviours[@]:1}"; do
 done
 check "hostile: exit status 1 when an exchange failed" [ "$status" -eq 1 ]
 
-probe names -4 --ca "$ca" "localhost:$good" "localhost:$other"
+probe names -4 --ca "$ca" "localhost:$good" "localhost:$other" "localhost:$cn_only"
 check "by DNS name: trusted" grep -qE "^localhost $good ok " "$work/out/names"
 check "by DNS name, certificate for another name: refused" \
     grep -qE "^localhost $other failed [0-9.]+: certificate does not name localhost$" "$work/out/names"
+# Mbed TLS falls back on the subject's CN when there are no alternative names; RFC 6125 not.
+check "by DNS name, certificate naming it only in its CN: refused" \
+    grep -qE "^localhost $cn_only failed [0-9.]+: certificate does not name localhost$" "$work/out/names"
 
 probe usage
 check "no server: usage error, exit status 2" [ "$status" -eq 2 ]

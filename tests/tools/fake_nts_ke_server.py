@@ -19,6 +19,8 @@ prints "ready BEHAVIOUR PORT" for each and then "ready". Behaviours:
   wrong-alpn        offers only ALPN http/1.1 (the client's ntske/1 is not agreed), else good
   tls12             TLS 1.2 at most
   silent            accepts the TCP connection and never speaks TLS
+  names=HOST[/PORT] a good response whose NTPv4 Server record is HOST (and Port record PORT,
+                    else --ntp-port): where a hostile server may send its clients
 
 With --request-log FILE it appends "BEHAVIOUR HEX" for each request read. Ends on SIGTERM.
 """
@@ -63,10 +65,11 @@ class Server:
         context.set_alpn_protocols(["http/1.1"] if behaviour == "wrong-alpn" else ["ntske/1"])
         return context
 
-    def good_response(self):
+    def good_response(self, behaviour="good"):
+        host, _, port = behaviour.partition("=")[2].partition("/")
         cookies = b"".join(record(5, os.urandom(100), critical=False) for _ in range(8))
-        server = record(6, self.options.ntp_server.encode("ascii"), critical=False)
-        port = record(7, words(self.options.ntp_port), critical=False)
+        server = record(6, (host or self.options.ntp_server).encode("ascii"), critical=False)
+        port = record(7, words(int(port or self.options.ntp_port)), critical=False)
         return record(1, words(0)) + record(4, words(15)) + cookies + server + port + record(0)
 
     def read_request(self, tls, behaviour):
@@ -94,9 +97,9 @@ class Server:
                 out.write(f"{behaviour} {request.hex()}\n")
 
     def answer(self, tls, behaviour):
-        good = self.good_response()
+        good = self.good_response(behaviour)
         start = record(1, words(0)) + record(4, words(15)) + record(5, os.urandom(100), False)
-        if behaviour in ("good", "wrong-alpn", "tls12"):
+        if behaviour in ("good", "wrong-alpn", "tls12") or behaviour.startswith("names="):
             tls.sendall(good)
         elif behaviour == "error":
             tls.sendall(record(2, words(1)) + record(0))
@@ -146,6 +149,12 @@ class Server:
             threading.Thread(target=self.handle, args=(connection, behaviour), daemon=True).start()
 
 
+def behaviour_argument(text):
+    if text in BEHAVIOURS or text.startswith("names="):
+        return text
+    raise argparse.ArgumentTypeError(f"unknown behaviour {text}")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--address", default="127.0.0.1")
@@ -156,7 +165,7 @@ def main():
     parser.add_argument("--request-log")
     parser.add_argument("--port", type=int, default=0,
                         help="the first behaviour's port (default: any free one)")
-    parser.add_argument("behaviours", nargs="+", choices=BEHAVIOURS)
+    parser.add_argument("behaviours", nargs="+", type=behaviour_argument)
     options = parser.parse_args()
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
 

@@ -7,6 +7,8 @@
 #   other.pem          the leaf for ntp.invalid only, signed by the same intermediate, and
 #   other-chain.pem    with it; other.key its key (a name mismatch)
 #   stranger-root.pem  another root CA that signed nothing here (a wrong CA)
+#   cn-only-chain.pem  a leaf naming localhost only as its subject's CN, no alternative
+#   cn-only.key        names, with the intermediate; its key
 #   expired-chain.pem  the leaf as server.pem (key expired.key), valid from 60 to 10 days
 #                      ago, then the intermediate: expired, or valid at a time 40 days back
 # The earlier times come from libfaketime (scripts/peers).
@@ -58,4 +60,6 @@ signed expired localhost intermediate "${leaf}subjectAltName=$names\n" 60 50
 cat server.pem intermediate.pem >server-chain.pem
 cat expired.pem intermediate.pem >expired-chain.pem
 cat other.pem intermediate.pem >other-chain.pem
+signed cn-only localhost intermediate "$leaf"
+cat cn-only.pem intermediate.pem >cn-only-chain.pem
 chmod 644 ./*.pem ./*.key

@@ -5,7 +5,10 @@ Usage: sntp_probe.py ADDRESS PORT [--wait SECONDS] [--samples N]
 
 Prints "offset SECONDS delay SECONDS stratum N leap N" for the sample with the smallest
 round-trip delay and exits 0, or exits 1 when nothing answered within --wait seconds.
-Used to wait for a test server to come up and to cross-check what it serves.
+Used to wait for a test server to come up and to cross-check what it serves. With
+--synchronised only answers with a stratum of 1 to 15 and a leap indicator other than 3 count
+(a server that has just started may answer as unsynchronised first), asked at most twice a
+second: ntpsec's ntpd was seen to stay unsynchronised while asked faster.
 """
 
 import argparse
@@ -51,9 +54,11 @@ def main(argv):
     parser.add_argument("port", type=int)
     parser.add_argument("--wait", type=float, default=5.0)
     parser.add_argument("--samples", type=int, default=1)
+    parser.add_argument("--synchronised", action="store_true")
     options = parser.parse_args(argv)
 
     deadline = time.monotonic() + options.wait
+    pause = 0.5 if options.synchronised else 0.05
     samples = []
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sock:
         sock.connect((options.address, options.port))
@@ -62,9 +67,12 @@ def main(argv):
             try:
                 sample = exchange(sock)
             except (socket.timeout, ConnectionRefusedError):
-                time.sleep(0.05)
+                time.sleep(pause)
                 continue
-            if sample is not None:
+            if sample is not None and options.synchronised and not (
+                    1 <= sample[2] <= 15 and sample[3] != 3):
+                time.sleep(pause)
+            elif sample is not None:
                 samples.append(sample)
     if not samples:
         print(f"no answer from {options.address}:{options.port}", file=sys.stderr)

@@ -4,8 +4,9 @@
 #include <cmath>
 #include <memory>
 
-#include "check/clock_selection.h"
+#include "check/agreed_time.h"
 #include "check/nts_setup.h"
+#include "check/release_date.h"
 #include "check/server_probe.h"
 #include "check/server_roster.h"
 #include "net/deadline.h"
@@ -52,38 +53,6 @@ void Exchange(const std::vector<std::unique_ptr<ServerProbe>>& probes) {
                     waiting[i]->Receive(arrival);
                 }
             }
-        }
-    }
-}
-
-// Clock selection over the distinct servers asked: reports[i] is probe i's, updated with
-// the falsetickers it finds.
-void Select(const CheckSettings& settings, int asked, std::vector<ServerReport>* reports,
-            CheckResult* result) {
-    std::vector<Candidate> candidates;
-    std::vector<ServerReport*> measured;
-    for (ServerReport& server : *reports) {
-        if (server.status == ServerStatus::kOk) {
-            candidates.push_back(
-                {server.best.offset, server.errorBound + settings.toleranceSeconds});
-            measured.push_back(&server);
-        }
-    }
-    const Selection selection = SelectSurvivors(candidates);
-    result->asked = asked;
-    result->answered = static_cast<int>(candidates.size());
-    result->agree = static_cast<int>(selection.survivors);
-    result->minAgree = settings.minAgree > 0 ? settings.minAgree : asked / 2 + 1;
-    result->majority = selection.valid;
-    // A majority of the answers alone is not enough: when most servers asked are silent,
-    // the few that answer must not decide (one of one is no check at all).
-    result->valid = selection.valid && result->agree >= result->minAgree;
-    result->offset = selection.offset;
-    for (std::size_t i = 0; i < measured.size(); ++i) {
-        if (selection.survivor[i]) {
-            result->errorBound = std::max(result->errorBound, measured[i]->errorBound);
-        } else {
-            measured[i]->status = ServerStatus::kFalseticker;
         }
     }
 }
@@ -141,7 +110,7 @@ CheckResult RunClockCheck(const std::vector<NamedServer>& servers, const CheckSe
                 --asked;
             } else {
                 probes[p]->Open(start.ntpAddress);
-                probes[p]->UseNts(std::move(start.session));
+                probes[p]->UseNts(std::move(start.session), start.certificate);
             }
         }
     } else {
@@ -157,7 +126,7 @@ CheckResult RunClockCheck(const std::vector<NamedServer>& servers, const CheckSe
         reports.push_back(probe->Report());
     }
     CheckResult result;
-    Select(settings, asked, &reports, &result);
+    SelectAtAgreedTime(settings, asked, nts::LocalUnixTime(), ReleaseDate(), &reports, &result);
     result.nts = settings.nts;
     for (std::size_t i = 0; i < roster.entries.size(); ++i) {
         if (roster.probeOf[i] < 0) {
@@ -194,6 +163,8 @@ SetOutcome SetClockFromCheck(const CheckResult& result, bool limitStep, double m
     outcome.kind = SetKind::kRefused;
     if (result.answered == 0) {
         outcome.reason = "no server gave a usable answer";
+    } else if (!result.refusal.empty()) {
+        outcome.reason = result.refusal;
     } else if (!result.valid) {
         outcome.reason = !result.majority ? "the servers that answered do not agree by a majority"
                                           : "only " + std::to_string(result.agree) + " of the " +
@@ -210,6 +181,9 @@ SetOutcome SetClockFromCheck(const CheckResult& result, bool limitStep, double m
             outcome.kind = SetKind::kFailed;
             outcome.reason = "last-error code " + std::to_string(platform::LastError());
         }
+    }
+    if (outcome.kind == SetKind::kRefused && result.localClockBeforeRelease) {
+        outcome.reason += "; " + LocalClockBeforeReleaseText(result);
     }
     return outcome;
 }

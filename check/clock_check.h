@@ -10,6 +10,7 @@
 
 #include "net/sntp_packet.h"
 #include "net/time_client.h"
+#include "nts/certificate_window.h"
 #include "platform/dual_stack.h"
 
 namespace check {
@@ -24,12 +25,17 @@ struct CheckSettings {
     // An answer whose root distance (root delay / 2 + root dispersion) is larger says its
     // server does not know the time well enough to take part (ntpd's default limit).
     double maxDistanceSeconds = 1.5;
+    // A sample whose round trip took longer is not used: a clock stepped during it, or an
+    // answer held on the path, gives an error bound that agrees with anything (chrony's).
+    double maxDelaySeconds = 3.0;
     // Servers that must agree for a valid result; 0: a strict majority of those asked.
     int minAgree = 0;
     // NTS: every server is asked through a key exchange and authenticated requests.
     bool nts = false;
     int ntsPort = 4460;  // of the key exchange
     std::string caFile;  // PEM roots that replace the system's; empty: the system's
+    // Whose clock judges the certificates' validity (check/agreed_time.h).
+    nts::CertificateTime certificateTime = nts::CertificateTime::kAgreed;
 };
 
 // A server as named on the command line: one server, or a pool whose name stands for
@@ -78,9 +84,10 @@ struct ServerReport {
     DWORD error = 0;  // resolver or socket code of an unresolved or failed server
     // For people: why the last answer was rejected, or why a look-up failed; may be empty.
     std::string reason;
-    std::string duplicateOf;     // the name of the entry asked for a duplicate
-    bool authenticated = false;  // its sample came in an answer authenticated by NTS
-    std::string ntsError;        // why its NTS key exchange failed
+    std::string duplicateOf;             // the name of the entry asked for a duplicate
+    bool authenticated = false;          // its sample came in an answer authenticated by NTS
+    std::string ntsError;                // why its NTS key exchange failed
+    nts::CertificateWindow certificate;  // of its key exchange's chain; not read: none
 };
 
 struct CheckResult {
@@ -95,6 +102,14 @@ struct CheckResult {
     bool valid = false;
     double offset = 0.0;      // median of the survivors' offsets
     double errorBound = 0.0;  // largest survivor error bound
+    // Some survivor's certificate was believed at the agreed time, not at the local clock.
+    bool agreedCertificateTime = false;
+    std::int64_t localClock = 0;   // when the result was judged, Unix seconds
+    std::int64_t releaseDate = 0;  // this program's, Unix seconds: no result before it
+    bool localClockBeforeRelease = false;
+    // Why a result that the selection found does not stand (the floor, too few servers for
+    // the agreed time); otherwise empty.
+    std::string refusal;
 };
 
 // Looks every name up at once (within one time-out), asks each distinct address once, and

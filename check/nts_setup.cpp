@@ -19,6 +19,7 @@ std::vector<NtsStart> StartNts(const std::vector<ServerTarget>& servers,
     nts::KeSettings keSettings;
     keSettings.caFile = settings.caFile;
     keSettings.family = settings.family;
+    keSettings.certificateTime = settings.certificateTime;
     const std::vector<nts::KeOutcome> outcomes =
         nts::RunKeyExchanges(targets, keSettings, DeadlineIn(settings.timeoutSeconds));
 
@@ -59,6 +60,7 @@ std::vector<NtsStart> StartNts(const std::vector<ServerTarget>& servers,
             &start.ntpAddress, outcome.response.port != 0 ? outcome.response.port : settings.port);
         start.ok = true;
         start.session = std::make_unique<NtsSession>(outcome.keys, outcome.response.cookies);
+        start.certificate = outcome.certificate;
         // Two key exchanges may send their clients to one NTP server: it votes once.
         for (std::size_t j = 0; j < i && start.sameAs < 0; ++j) {
             if (starts[j].ok && platform::SameAddress(starts[j].ntpAddress, start.ntpAddress)) {

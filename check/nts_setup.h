@@ -19,6 +19,7 @@ struct NtsStart {
     std::string error;                   // why not, for people
     platform::SocketAddress ntpAddress;  // where the authenticated requests go
     std::unique_ptr<NtsSession> session;
+    nts::CertificateWindow certificate;  // of the key exchange's chain
     int sameAs = -1;  // an earlier server whose key exchange named the same NTP server
 };
 

@@ -67,8 +67,10 @@ void ServerProbe::Open(const platform::SocketAddress& address) {
     }
 }
 
-void ServerProbe::UseNts(std::unique_ptr<NtsSession> session) {
+void ServerProbe::UseNts(std::unique_ptr<NtsSession> session,
+                         const nts::CertificateWindow& certificate) {
     m_nts = std::move(session);
+    m_report.certificate = certificate;
 }
 
 void ServerProbe::Exclude(ServerStatus status, const std::string& detail) {
@@ -224,6 +226,13 @@ void ServerProbe::TakeSample(const std::uint8_t* answer, const Request& request,
     sample.m_tsOriginate = request.sent;  // the answer echoes the nonce, not T1
     sample.m_tsDestination = arrival;
     sntp::ComputeDelayAndOffset(&sample);
+    if (sample.m_dRoundTripDelay > m_settings.maxDelaySeconds) {
+        char reason[96];
+        std::snprintf(reason, sizeof reason, "round-trip delay %.6f s above the limit %.6f s",
+                      sample.m_dRoundTripDelay, m_settings.maxDelaySeconds);
+        Reject(reason);
+        return;
+    }
     ++m_report.samples;
     if (m_report.measured && sample.m_dRoundTripDelay >= m_report.best.delay) {
         return;

@@ -27,8 +27,9 @@ public:
     // Connects a socket to the server's address: from then on only datagrams from that
     // address and port reach the probe. A server that cannot be asked is finished at once.
     void Open(const platform::SocketAddress& address);
-    // From then on every request is authenticated with NTS, and only authentic answers count.
-    void UseNts(std::unique_ptr<NtsSession> session);
+    // From then on every request is authenticated with NTS, and only authentic answers count;
+    // certificate: the window of the key exchange's chain, for the report.
+    void UseNts(std::unique_ptr<NtsSession> session, const nts::CertificateWindow& certificate);
     // Finishes a probe that will not be asked: its NTS key exchange failed (kNtsFailed, with
     // the reason), or another probe asks its server (kDuplicate, with that probe's name).
     void Exclude(ServerStatus status, const std::string& detail);

@@ -17,11 +17,15 @@ const char kCheckUsage[] =
     "  --tolerance S   allowance added to every server's error bound (default 0.1)\n"
     "  --max-distance S\n"
     "                  reject a server whose root distance exceeds S seconds (default 1.5)\n"
+    "  --max-delay S   do not use a sample whose round trip exceeds S seconds (default 3)\n"
     "  --min-agree N   servers that must agree (default: a strict majority of those asked)\n"
     "  --nts           ask every server through NTS (RFC 8915): a TLS key exchange, then\n"
     "                  authenticated requests; a server that fails it is not used\n"
     "  --ca FILE       with --nts: trust these PEM certificates instead of the system's\n"
     "  --nts-port N    with --nts: TCP port of the key exchange (default 4460)\n"
+    "  --cert-time agreed|local\n"
+    "                  with --nts: judge certificate validity at the time the servers agree\n"
+    "                  on (default; needs two agreeing servers) or at the local clock\n"
     "  --json          one JSON document instead of the text report\n"
     "  --warn W --crit C\n"
     "                  monitoring-plugin output; exit 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN\n"
@@ -84,6 +88,18 @@ const ValueOption kValueOptions[] = {
     {"--max-distance", "seconds, more than 0",
      [](const char* t, CheckOptions* o) {
          return ParseSeconds(t, 1e-9, kLongest, &o->settings.maxDistanceSeconds);
+     }},
+    {"--max-delay", "seconds, more than 0",
+     [](const char* t, CheckOptions* o) {
+         return ParseSeconds(t, 1e-9, kLongest, &o->settings.maxDelaySeconds);
+     }},
+    {"--cert-time", "agreed or local",
+     [](const char* t, CheckOptions* o) {
+         const bool local = std::strcmp(t, "local") == 0;
+         o->settings.certificateTime =
+             local ? nts::CertificateTime::kLocal : nts::CertificateTime::kAgreed;
+         o->certificateTimeGiven = true;
+         return local || std::strcmp(t, "agreed") == 0;
      }},
     {"--min-agree", "a count from 1 to 64",
      [](const char* t, CheckOptions* o) { return ParseInteger(t, 1, 64, &o->settings.minAgree); }},
@@ -185,8 +201,9 @@ bool ParseCheckOptions(int argc, const char* const* argv, CheckOptions* options,
         *error = "--json and --warn/--crit are different outputs: choose one";
         return false;
     }
-    if (!options->settings.nts && (ntsPortGiven || !options->settings.caFile.empty())) {
-        *error = "--ca and --nts-port go with --nts";
+    if (!options->settings.nts &&
+        (ntsPortGiven || !options->settings.caFile.empty() || options->certificateTimeGiven)) {
+        *error = "--ca, --nts-port and --cert-time go with --nts";
         return false;
     }
     if (options->limitStep && !options->set) {

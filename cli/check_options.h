@@ -17,6 +17,7 @@ struct CheckOptions {
     bool set = false;
     bool limitStep = false;  // --max-step given
     double maxStep = 0.0;
+    bool certificateTimeGiven = false;  // --cert-time given
 };
 
 constexpr int kCheckMaxServers = 16;  // names, a pool counting as one

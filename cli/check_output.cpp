@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include "check/agreed_time.h"
 #include "cli/safe_text.h"
+#include "nts/certificate_window.h"
 
 using check::CheckResult;
 using check::ServerReport;
@@ -51,6 +53,11 @@ std::string StatusText(const ServerReport& server) {
     return status;
 }
 
+std::string Authentication(const CheckResult& result) {
+    return std::string(result.nts ? ", authenticated by NTS" : "") +
+           (result.agreedCertificateTime ? ", certificates judged at the agreed time" : "");
+}
+
 std::string Summary(const CheckResult& result) {
     if (result.answered == 0) {
         return "no result: no server gave a usable answer";
@@ -64,12 +71,15 @@ std::string Summary(const CheckResult& result) {
     if (!result.majority) {
         return "no result: only " + agreeing + ", not a majority";
     }
+    if (!result.refusal.empty()) {
+        return "no result: " + result.refusal;
+    }
     if (!result.valid) {
         return "no result: " + agreeing + ", but " + std::to_string(result.minAgree) + " of the " +
                std::to_string(result.asked) + " servers asked must";
     }
     return "offset " + Seconds(result.offset) + " +/- " + Format("%.6f", result.errorBound) +
-           " s; " + agreeing + (result.nts ? ", authenticated by NTS" : "");
+           " s; " + agreeing + Authentication(result);
 }
 
 std::string SetLine(const SetOutcome& set) {
@@ -88,6 +98,10 @@ std::string SetLine(const SetOutcome& set) {
 
 std::string JsonNumber(double value) {
     return Format("%.9f", value);
+}
+
+std::string Iso(bool known, std::int64_t unixTime) {
+    return known ? JsonString(nts::UtcIsoText(unixTime)) : "null";
 }
 
 std::string JsonServer(const ServerReport& s) {
@@ -113,7 +127,10 @@ std::string JsonServer(const ServerReport& s) {
            ", \"reason\": " + text(s.reason) + ", \"duplicate_of\": " + text(s.duplicateOf) +
            ", \"samples\": " + std::to_string(s.samples) +
            ", \"authenticated\": " + (s.authenticated ? "true" : "false") +
-           ", \"nts_error\": " + text(s.ntsError) + "}";
+           ", \"nts_error\": " + text(s.ntsError) +
+           ", \"certificate_valid_from\": " + Iso(s.certificate.read, s.certificate.validFrom) +
+           ", \"certificate_valid_until\": " + Iso(s.certificate.read, s.certificate.validUntil) +
+           "}";
 }
 
 const char* PluginStateName(PluginState state) {
@@ -144,6 +161,9 @@ std::string CheckTextReport(const CheckResult& result, const SetOutcome& set) {
                 Padded(measured ? std::to_string(s.best.header.stratum) : "-", 7) + StatusText(s) +
                 "\n";
     }
+    if (result.localClockBeforeRelease) {
+        text += check::LocalClockBeforeReleaseText(result) + "\n";
+    }
     return text + Summary(result) + "\n" + SetLine(set);
 }
 
@@ -159,7 +179,11 @@ std::string CheckJsonReport(const CheckResult& result, const SetOutcome& set) {
            ", \"asked\": " + std::to_string(result.asked) +
            ", \"min_agree\": " + std::to_string(result.minAgree) +
            ", \"valid\": " + (result.valid ? "true" : "false") +
-           ", \"nts\": " + (result.nts ? "true" : "false") +
+           ", \"nts\": " + (result.nts ? "true" : "false") + ", \"certificate_time\": " +
+           (!result.nts                    ? "null"
+            : result.agreedCertificateTime ? "\"agreed\""
+                                           : "\"local\"") +
+           ", \"release_date\": " + Iso(true, result.releaseDate) +
            ", \"set\": " + JsonString(check::SetKindName(set.kind)) +
            ", \"set_reason\": " + (set.reason.empty() ? "null" : JsonString(set.reason)) +
            ", \"servers\": [" + servers + "\n]}\n";
@@ -186,7 +210,7 @@ std::string CheckPluginReport(const CheckResult& result, const SetOutcome& set, 
     if (result.valid) {
         line += "Offset " + Format("%.6f", result.offset) + " secs, " +
                 std::to_string(result.agree) + " of " + std::to_string(result.answered) +
-                " servers agree" + (result.nts ? ", authenticated by NTS" : "");
+                " servers agree" + Authentication(result);
         if (set.kind != SetKind::kNotRequested) {
             line += std::string(", clock set: ") + check::SetKindName(set.kind);
         }

@@ -56,6 +56,7 @@ bool Exchange(const KeTarget& target, const KeSettings& settings, Deadline deadl
     }
 
     TlsChannel tls(&socket);
+    tls.JudgeCertificateTime(settings.certificateTime);
     const std::vector<std::uint8_t> request = BuildKeRequest();
     if (!tls.Handshake(target.host, settings.caFile, deadline, &error) ||
         !tls.Write(request.data(), request.size(), deadline, &error)) {
@@ -82,6 +83,7 @@ bool Exchange(const KeTarget& target, const KeSettings& settings, Deadline deadl
         return false;
     }
     outcome->response = parser.Response();
+    outcome->certificate = tls.Window();
     return true;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "net/deadline.h"
+#include "nts/certificate_window.h"
 #include "nts/ke_records.h"
 #include "nts/nts_fields.h"
 #include "platform/dual_stack.h"
@@ -26,6 +27,7 @@ struct KeTarget {
 struct KeSettings {
     std::string caFile;  // empty: system trust
     platform::AddressFamily family = platform::AddressFamily::kAny;
+    CertificateTime certificateTime = CertificateTime::kLocal;
 };
 
 struct KeOutcome {
@@ -33,6 +35,7 @@ struct KeOutcome {
     std::string error;  // why it failed, for people
     NtsKeys keys{};
     KeResponse response;
+    CertificateWindow certificate;                  // of the verified chain
     std::chrono::steady_clock::duration elapsed{};  // from the start to success or failure
 };
 

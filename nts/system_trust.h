@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "nts/certificate_window.h"
 #include "platform/win_types.h"
 
 namespace nts {
@@ -27,9 +28,12 @@ SystemRoots LoadSystemRoots(mbedtls_x509_crt* roots);
 // named host: the chain must be free of any trust error, not only pass the SSL policy, and
 // for a host name the policy must find it in the certificate (Wine's policy matches no
 // address entries: for an address literal the caller's own match decides). Fetching what
-// the chain lacks may take at most timeoutMs. false with *error for people.
+// the chain lacks may take at most timeoutMs. A chain outside its validity period at the
+// local clock, and nothing else wrong, passes when judge is kAgreed (outsideLocalClock).
+// *window: the built chain's window and what SystemTrustsChainAt needs. false with *error.
 bool SystemTrustsChain(const mbedtls_x509_crt* chain, const std::string& host, bool hostIsAddress,
-                       DWORD timeoutMs, std::string* error);
+                       DWORD timeoutMs, CertificateTime judge, CertificateWindow* window,
+                       std::string* error);
 #endif
 
 }  // namespace nts

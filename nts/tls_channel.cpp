@@ -83,6 +83,12 @@ std::vector<AltName> AltNamesOf(const mbedtls_x509_crt* leaf) {
     return names;
 }
 
+constexpr std::uint32_t kTimeFlags = MBEDTLS_X509_BADCERT_FUTURE | MBEDTLS_X509_BADCERT_EXPIRED;
+
+std::int64_t UnixTimeOf(const mbedtls_x509_time& t) {
+    return nts::UnixTimeOf(t.year, t.mon, t.day, t.hour, t.min, t.sec);
+}
+
 int SystemRandom(void*, unsigned char* output, std::size_t size) {
     return platform::RandomBytes(output, size) ? 0 : MBEDTLS_ERR_ENTROPY_SOURCE_FAILED;
 }
@@ -175,7 +181,24 @@ struct TlsChannel::State {
         return std::string(stage.failed) + " failed (" + MbedTlsText(rc) + ")";
     }
 
+    // Called for each certificate of the chain being verified: takes its window and, when the
+    // agreed time judges, lets the local clock's verdict on validity alone pass.
+    static int VerifyEach(void* context, mbedtls_x509_crt* certificate, int, std::uint32_t* flags) {
+        auto* state = static_cast<State*>(context);
+        state->window.Narrow(UnixTimeOf(certificate->valid_from),
+                             UnixTimeOf(certificate->valid_to));
+        if ((*flags & kTimeFlags) != 0) {
+            state->window.outsideLocalClock = true;
+            if (state->judge == CertificateTime::kAgreed) {
+                *flags &= ~kTimeFlags;
+            }
+        }
+        return 0;
+    }
+
     platform::StreamSocket* socket;
+    CertificateTime judge = CertificateTime::kLocal;
+    CertificateWindow window;
     DWORD socketError = 0;
     mbedtls_ssl_context ssl;
     mbedtls_ssl_config config;
@@ -186,6 +209,14 @@ struct TlsChannel::State {
 TlsChannel::TlsChannel(platform::StreamSocket* socket) : m_state(new State(socket)) {}
 
 TlsChannel::~TlsChannel() = default;
+
+void TlsChannel::JudgeCertificateTime(CertificateTime judge) {
+    m_state->judge = judge;
+}
+
+const CertificateWindow& TlsChannel::Window() const {
+    return m_state->window;
+}
 
 bool TlsChannel::Handshake(const std::string& host, const std::string& caFile, Deadline deadline,
                            std::string* error) {
@@ -204,6 +235,7 @@ bool TlsChannel::Handshake(const std::string& host, const std::string& caFile, D
     mbedtls_ssl_conf_max_tls_version(&s.config, MBEDTLS_SSL_VERSION_TLS1_3);
     mbedtls_ssl_conf_rng(&s.config, SystemRandom, nullptr);
     mbedtls_ssl_conf_alpn_protocols(&s.config, s.alpn);
+    mbedtls_ssl_conf_verify(&s.config, State::VerifyEach, &s);
 
     bool chainEngine = false;
     if (!caFile.empty()) {
@@ -249,9 +281,13 @@ bool TlsChannel::Handshake(const std::string& host, const std::string& caFile, D
     rc = s.Drive([&s] { return mbedtls_ssl_handshake(&s.ssl); }, deadline);
     if (rc == MBEDTLS_ERR_X509_CERT_VERIFY_FAILED) {
         const std::uint32_t flags = mbedtls_ssl_get_verify_result(&s.ssl);
-        *error = flags == MBEDTLS_X509_BADCERT_CN_MISMATCH
-                     ? "certificate does not name " + host
-                     : "certificate not trusted (" + VerifyText(flags) + ")";
+        if (flags == MBEDTLS_X509_BADCERT_CN_MISMATCH) {
+            *error = "certificate does not name " + host;
+        } else if ((flags & ~kTimeFlags) == 0 && s.window.read) {
+            *error = LocalClockOutsideText(s.window, LocalUnixTime());
+        } else {
+            *error = "certificate not trusted (" + VerifyText(flags) + ")";
+        }
         return false;
     }
     if (rc != 0) {
@@ -279,7 +315,7 @@ bool TlsChannel::Handshake(const std::string& host, const std::string& caFile, D
             *error = s.Failure(MBEDTLS_ERR_SSL_TIMEOUT, kHandshake);
             return false;
         }
-        if (!SystemTrustsChain(leaf, name, literal, left, error)) {
+        if (!SystemTrustsChain(leaf, name, literal, left, s.judge, &s.window, error)) {
             return false;
         }
     }

@@ -3,7 +3,9 @@
 // ntske/1 and prove a certificate for the host asked for:
 //   - caFile (PEM, one or more certificates) replaces the system's roots;
 //   - without it, the system's trust (nts/system_trust.h);
-//   - on every path this program also matches host against the certificate's names.
+//   - on every path this program also matches host against the certificate's names;
+//   - with CertificateTime::kAgreed a validity period that the local clock lies outside of
+//     does not fail the chain: its window is kept for judging at the agreed time.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +14,7 @@
 #include <string>
 
 #include "net/deadline.h"
+#include "nts/certificate_window.h"
 #include "nts/nts_fields.h"
 #include "platform/stream_socket.h"
 
@@ -24,6 +27,11 @@ public:
     ~TlsChannel();
     TlsChannel(const TlsChannel&) = delete;
     TlsChannel& operator=(const TlsChannel&) = delete;
+
+    // Before the handshake: whose clock judges the certificates' validity (default kLocal).
+    void JudgeCertificateTime(CertificateTime judge);
+    // After a successful handshake: the verified chain's window.
+    const CertificateWindow& Window() const;
 
     // host: as given (a name, or an address literal with or without brackets). false with
     // *error for people.

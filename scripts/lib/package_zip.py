@@ -5,8 +5,9 @@
                    --mbedtls-license FILE --out DIR
 
 The zip holds one folder quillon-VERSION/ with the two programs, README.txt and
-url/time.txt (from package/, with CR LF line ends and the version filled in) and
-LICENSE-mbedtls.txt (Mbed TLS's licence text, which its source carries, with CR LF).
+url/time.txt (from package/, with CR LF line ends and the version filled in), LICENSE.txt
+(Quillon's licence, the repository's LICENSE) and LICENSE-mbedtls.txt (Mbed TLS's licence
+text, which its source carries), both with CR LF.
 The same inputs give the same bytes: fixed entry order, fixed permissions, and every
 entry's time is EPOCH (the last commit's) in UTC. SHA256SUMS lists the zip and each
 file in it, as `sha256sum -c` reads it next to the unpacked folder.
@@ -18,7 +19,8 @@ import time
 import zipfile
 from pathlib import Path
 
-PACKAGE_FILES = Path(__file__).resolve().parents[2] / "package"
+REPO = Path(__file__).resolve().parents[2]
+PACKAGE_FILES = REPO / "package"
 # The zip format's time stamps start in 1980.
 EARLIEST_ZIP_TIME = 315532800
 
@@ -37,6 +39,7 @@ def package_contents(version, quillon, query, mbedtls_license):
         ("quillon.exe", Path(quillon).read_bytes(), 0o755),
         ("quillon-query.exe", Path(query).read_bytes(), 0o755),
         ("README.txt", windows_text(PACKAGE_FILES / "README.txt", version), 0o644),
+        ("LICENSE.txt", crlf((REPO / "LICENSE").read_text("ascii")), 0o644),
         ("LICENSE-mbedtls.txt", crlf(Path(mbedtls_license).read_text("ascii")), 0o644),
         ("url/time.txt", windows_text(PACKAGE_FILES / "time.txt", version), 0o644),
     ]

@@ -8,7 +8,11 @@
 #  - no downgrade: a server whose key exchange fails is never asked on its NTP port;
 #  - a UDP relay that the key exchange names as the NTP server: answers it flips a bit in,
 #    strips of their extension fields or replays are never used; its NAK reads "kod NTSN";
-#  - a key-exchange server that never speaks ends in "nts failed" within the time-out.
+#  - a key-exchange server that never speaks ends in "nts failed" within the time-out;
+#  - a badly wrong local clock (shifted by libfaketime, kernel receive stamps refused):
+#    certificates judged at the agreed time, or at the local clock with --cert-time local;
+#    a certificate expired for real rejected; one server alone, or servers agreeing on a
+#    time before the release date, give no result.
 # Certificates are made by openssl for the run.
 #
 # Usage: check_nts.sh PATH/quillon-query[.exe] [PATH/wine_root_store.exe]
@@ -38,6 +42,7 @@ pids=()
 root_added=false
 cleanup() {
     $root_added && wine "$root_store" remove "$(host_path "$work/certs/root.pem")" >/dev/null
+    [ -n "${shifted_prefix:-}" ] && wineserver -k 2>/dev/null
     stop_chronyd
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
     rm -rf "$work"
@@ -51,14 +56,17 @@ while True:
     u = socket.socket(socket.AF_INET, socket.SOCK_DGRAM); u.bind(("127.0.0.81", 0))
     p = u.getsockname()[1]
     try:
-        for a in ("127.0.0.81", "127.0.0.82", "127.0.0.83", "127.0.0.84", "127.0.0.85"):
+        for a in ("127.0.0.81", "127.0.0.82", "127.0.0.83", "127.0.0.84", "127.0.0.85",
+                  "127.0.0.86", "127.0.0.87", "127.0.0.88", "127.0.0.91", "127.0.0.92",
+                  "127.0.0.93"):
             t = socket.socket(socket.AF_INET, socket.SOCK_STREAM); t.bind((a, p + 1)); t.close()
         print(p); break
     except OSError:
         pass')
 ke_port=$((port + 1))
 
-"$repo/tests/tools/make_test_certs.sh" "$work/certs" 127.0.0.81 127.0.0.82 127.0.0.83 127.0.0.84 ||
+"$repo/tests/tools/make_test_certs.sh" "$work/certs" 127.0.0.81 127.0.0.82 127.0.0.83 127.0.0.84 \
+    127.0.0.87 127.0.0.88 127.0.0.91 127.0.0.92 127.0.0.93 ||
     { echo "FAIL openssl could not make the certificates"; exit 1; }
 certs=$work/certs
 ca=$(host_path "$certs/root.pem")
@@ -75,6 +83,16 @@ start_chronyd_nts 127.0.0.83 "$port" "$work/c83" "$ke_port" "$certs/server-chain
 # A certificate for ntp.invalid only.
 start_chronyd_nts 127.0.0.85 "$port" "$work/c85" "$ke_port" "$certs/other-chain.pem" \
     "$certs/other.key" "$shift_spec" || exit 1
+start_chronyd_nts 127.0.0.87 "$port" "$work/c87" "$ke_port" "$certs/server-chain.pem" \
+    "$certs/server.key" "$shift_spec" || exit 1
+# A certificate that expired ten days ago; then three with it whose clocks are 40 days back,
+# when it was valid.
+start_chronyd_nts 127.0.0.88 "$port" "$work/c88" "$ke_port" "$certs/expired-chain.pem" \
+    "$certs/expired.key" "$shift_spec" || exit 1
+for a in 91 92 93; do
+    start_chronyd_nts "127.0.0.$a" "$port" "$work/c$a" "$ke_port" "$certs/expired-chain.pem" \
+        "$certs/expired.key" -40d || exit 1
+done
 
 started() {  # started OUT: waits for the "ready" line of a helper started with output in OUT
     local deadline=$((SECONDS + 20))
@@ -85,11 +103,25 @@ started() {  # started OUT: waits for the "ready" line of a helper started with 
     done
 }
 
+# The program's own clock shifted (shifted SPEC check_query ...): libfaketime, and no kernel
+# receive stamps, which carry the true time.
+faketime_lib=$QUILLON_PEERS_ROOT/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1
+cc -shared -fPIC -O2 -o "$work/no_kernel_stamps.so" "$repo/tests/tools/no_kernel_stamps.c" -ldl ||
+    { echo "FAIL the receive-stamp shim does not build"; exit 1; }
+clock_shift=()
+shifted() {
+    clock_shift=(env LD_PRELOAD="$faketime_lib:$work/no_kernel_stamps.so" FAKETIME="$1"
+        FAKETIME_DONT_RESET=1)
+    shift
+    "$@"
+    clock_shift=()
+}
+
 check_query() {  # check_query NAME ARGS...: output in $work/NAME (no CR), status, wall time
     local name=$1 t0
     shift
     t0=$(date +%s.%N)
-    "${run_query[@]}" --check --nts --port "$port" --nts-port "$ke_port" "$@" </dev/null \
+    "${clock_shift[@]}" "${run_query[@]}" --check --nts --port "$port" --nts-port "$ke_port" "$@" </dev/null \
         2>"$work/$name.err" | tr -d '\r' >"$work/$name"
     status=${PIPESTATUS[0]}
     wall=$(awk -v a="$t0" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
@@ -198,4 +230,61 @@ relay --tamper nak
 check_query relay-nak --ca "$ca" --timeout 1 127.0.0.83
 check "relay that sends a NAK: kod NTSN" grep -qE '^127\.0\.0\.83 .* kod NTSN$' "$work/relay-nak"
 
+# A badly wrong local clock. The shift is what the servers measure, their own 2.5 s aside.
+good=(127.0.0.81 127.0.0.82 127.0.0.87)
+agreed_check='
+assert doc["valid"] is True and doc["agree"] == 3 and doc["certificate_time"] == "agreed", doc
+assert abs(doc["offset"] - shift - 2.5) < 1, doc
+assert doc["set"] != "refused", doc  # attempted (natively without the right to set)
+for s in doc["servers"]:
+    assert s["certificate_valid_from"] < s["certificate_valid_until"], s'
+check_query expired --json --ca "$ca" 127.0.0.81 127.0.0.82 127.0.0.88
+json_check "a certificate expired for real: rejected, the other two valid" expired '
+s = servers["127.0.0.88"]
+assert s["status"] == "rejected" and "certificate valid from" in s["reason"], s
+assert doc["valid"] is True and doc["agree"] == 2 and doc["certificate_time"] == "local", doc'
+check_query before-release --ca "$ca" --set 127.0.0.91 127.0.0.92 127.0.0.93
+check "servers agreeing on a time before the release: no result, not set" \
+    grep -q "^clock not set: the servers agree on .*, before this program's release" \
+    "$work/before-release"
+
+if ! $under_wine; then
+    for shift_days in -400 +1100; do
+        shifted "${shift_days}d" check_query "wrong-clock$shift_days" --json --ca "$ca" --set \
+            "${good[@]}"
+        json_check "local clock ${shift_days} days off: certificates judged at the agreed time" \
+            "wrong-clock$shift_days" "shift = -($shift_days) * 86400$agreed_check"
+    done
+    shifted -400d check_query wrong-clock-local --json --ca "$ca" --cert-time local "${good[@]}"
+    json_check "--cert-time local: nts failed, the local clock named" wrong-clock-local '
+assert doc["valid"] is False and doc["answered"] == 0, doc
+for s in doc["servers"]:
+    assert s["status"] == "nts failed" and "but the local clock reads" in s["nts_error"], s
+    assert s["nts_error"].endswith("the local clock is probably wrong"), s'
+    shifted -400d check_query wrong-clock-plugin --ca "$ca" --warn 1 --crit 2 "${good[@]}"
+    check "the plugin line says the certificates were judged at the agreed time" grep -qE \
+        '^NTP CRITICAL: .*authenticated by NTS, certificates judged at the agreed time\|' \
+        "$work/wrong-clock-plugin"
+    shifted -400d check_query wrong-clock-alone --ca "$ca" 127.0.0.81
+    check "one server alone cannot vouch for its own certificate's time: exit 2" [ "$status" -eq 2 ]
+    check "one server alone: the reason" grep -q '^no result: .* need two servers that agree' \
+        "$work/wrong-clock-alone"
+else
+    # A prefix of its own (a Wine run with a shifted clock may rewrite its prefix), whose
+    # wine server runs on the shifted clock too.
+    shifted_prefix=$work/wine-shifted
+    cp -a "$WINEPREFIX" "$shifted_prefix"
+    export WINEPREFIX=$shifted_prefix
+    shifted -400d wineserver -p </dev/null >/dev/null 2>&1
+    shifted -400d check_query wrong-clock-400 --json --ca "$ca" --set "${good[@]}"
+    json_check "Wine, --ca, local clock 400 days behind: judged at the agreed time" \
+        wrong-clock-400 "shift = 400 * 86400$agreed_check"
+    if wine "$root_store" add "$ca" >/dev/null; then
+        shifted -400d check_query wrong-clock-system --json --timeout 3 --set "${good[@]}"
+        json_check "Wine, the chain engine, 400 days behind: judged again at the agreed time" \
+            wrong-clock-system "shift = 400 * 86400$agreed_check"
+    else
+        check "the test CA can be added to the shifted prefix's ROOT store" false
+    fi
+fi
 finish

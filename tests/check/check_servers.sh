@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # quillon-query --check against fake servers on 127.0.0.x and ::1, all on one free port:
-# a falseticker among agreeing servers, two against two, a Kiss-o'-Death, silent,
+# a falseticker among agreeing servers, two against two, an answer held past --max-delay,
+# servers agreeing on a time before the release date, a Kiss-o'-Death, silent,
 # wrong-echo and other-port servers among answering ones, the JSON document, setting the clock, and the
 # monitoring-plugin exit statuses; servers too far from their reference, a server named twice
 # or through two names, a pool, a majority of those asked, server text that must not reach the
@@ -77,6 +78,9 @@ serve 127.0.0.62 --offset 1000 --root-delay 4 --root-dispersion 0.1
 # Kiss-o'-Death codes that are not plain text.
 serve 127.0.0.63 --behaviour stratum0 --kiss 'X|o='
 serve 127.0.0.64 --behaviour stratum0 --refid-hex 41011b5b
+# An answer held 3.5 s on its way; servers that agree on a time 400 days back.
+serve 127.0.0.70 --offset 0.25 --delay-ms 3500
+for a in 71 72 73; do serve "127.0.0.$a" --offset -34560000; done
 agreeing=(127.0.0.51 127.0.0.52 ::1)
 
 # The command that check_query runs quillon-query through: see in_names below.
@@ -179,6 +183,19 @@ check "--max-distance 3 takes the 2.1 s server, a falseticker" \
     grep -qE '^127\.0\.0\.62 .* falseticker$' "$work/distance-wide"
 
 # A server named twice asks and votes once: the far one may not outvote the near one.
+check_query slow "${agreeing[@]}" 127.0.0.70
+check "an answer held 3.5 s: rejected for its delay" grep -qE \
+    '^127\.0\.0\.70 .* rejected \(round-trip delay 3\.[5-9][0-9]* s above the limit 3\.000000 s\)$' \
+    "$work/slow"
+check_query slow-allowed --max-delay 5 "${agreeing[@]}" 127.0.0.70
+check "with --max-delay 5 it is used" grep -qE '^127\.0\.0\.70 .* ok$' "$work/slow-allowed"
+
+check_query before-release --set 127.0.0.71 127.0.0.72 127.0.0.73
+check "servers agreeing on a time before the release: exit 2" [ "$status" -eq 2 ]
+check "... and the clock is not set, with both dates" grep -qE \
+    "^clock not set: the servers agree on 2025-.* UTC, before this program's release on 20[0-9-]+" \
+    "$work/before-release"
+
 check_query twice --json 127.0.0.54 127.0.0.51 127.0.0.54
 check "named twice: exit 2, no majority" [ "$status" -eq 2 ]
 check "named twice: one vote, the repeat marked" python3 - "$work/twice" <<'PY'

@@ -469,6 +469,24 @@ TEST_F(ClockCheckTest, AServerFarFromItsReferenceIsRejectedWithTheReason) {
     EXPECT_NEAR(result.servers[0].errorBound, 1.75 + result.servers[0].best.delay / 2, 1e-9);
 }
 
+TEST_F(ClockCheckTest, ASampleOverTheDelayLimitIsNotUsed) {
+    // A transmit time 4 s before the receive time: the round trip shows as 4 s longer.
+    LoopbackServer server([](const Datagram& request) {
+        AnswerFields fields;
+        fields.receive = NtpTimestamp::Now();
+        fields.transmit = fields.receive.AddSeconds(-4.0);
+        return std::vector<Datagram>{MakeAnswer(request, fields)};
+    });
+    auto result = Check(server);
+    EXPECT_EQ(result.servers[0].status, ServerStatus::kRejected);
+    EXPECT_EQ(result.servers[0].reason.rfind("round-trip delay 4.0", 0), 0u)
+        << result.servers[0].reason;
+    EXPECT_EQ(result.servers[0].samples, 0);
+    m_settings.maxDelaySeconds = 5.0;
+    result = Check(server);
+    EXPECT_EQ(result.servers[0].status, ServerStatus::kOk);
+}
+
 TEST_F(ClockCheckTest, ALoneAnswerAmongServersAskedIsNoResult) {
     // 127.0.0.2 has nobody on the port: it is asked, and stays silent.
     LoopbackServer server([](const Datagram& request) {
@@ -714,6 +732,10 @@ TEST(CheckOptions, GoodAndBadCommandLines) {
         {{"--check", "--min-agree", "0", "a"}, false},
         {{"--check", "--min-agree", "65", "a"}, false},
         {{"--check", "--max-distance", "0", "a"}, false},
+        {{"--check", "--max-delay", "0", "a"}, false},
+        {{"--check", "--nts", "--cert-time", "local", "--max-delay", "5", "a"}, true},
+        {{"--check", "--nts", "--cert-time", "later", "a"}, false},
+        {{"--check", "--cert-time", "agreed", "a"}, false},
         {{"--check"}, false},
         {{"--check", "--samples", "9", "a"}, false},
         {{"--check", "--samples", "0", "a"}, false},

@@ -134,18 +134,21 @@ class Xvfb:
 
 
 class Wine:
-    """The shared prefix, primed so that Wine's services hold none of our output pipes."""
+    """The shared prefix (or a prefix of its own), primed so that Wine's services hold none
+    of our output pipes."""
 
-    def __init__(self, display):
+    def __init__(self, display, prefix=None):
         self.display = display
+        self.own_prefix = prefix
         self.env = None
         self.prime()
 
     def _bash(self, commands):
+        env = dict(os.environ, QUILLON_WINEPREFIX=self.own_prefix) if self.own_prefix else None
         result = subprocess.run(
             ["bash", "-c", f'source "$0" && {commands} && printf "%s\\n" "$WINEPREFIX" "$HOME"',
              str(WINE_ENV_SH)],
-            stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=180)
+            stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=180, env=env)
         if result.returncode != 0:
             raise RuntimeError(f"Wine set-up failed: {result.stderr}")
         return result.stdout.split("\n")[:2]
@@ -160,8 +163,16 @@ class Wine:
     def restart(self):
         """Stops every process of the prefix and starts the server again (registry edits
         such as LogPixels reach new processes only through a fresh server)."""
-        self._bash("quillon_wine_stop")
+        self.stop()
         self.prime()
+
+    def stop(self):
+        self._bash("quillon_wine_stop")
+
+    def run(self, *args, timeout=180):
+        """A Windows program (or `wine` command such as msiexec), its output as text."""
+        return subprocess.run(["wine", *args], env=self.env, stdin=subprocess.DEVNULL,
+                              capture_output=True, text=True, timeout=timeout)
 
     def set_log_pixels(self, dpi):
         subprocess.run(["wine", "reg", "add", r"HKCU\Control Panel\Desktop", "/v", "LogPixels",

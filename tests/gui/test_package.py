@@ -50,25 +50,29 @@ class Package(WindowTest):
         top = f"quillon-{self.version}/"
         self.assertEqual(self.names, [top, top + "url/", top + "quillon.exe",
                                       top + "quillon-query.exe", top + "README.txt",
-                                      top + "LICENSE-mbedtls.txt", top + "url/time.txt"])
+                                      top + "LICENSE.txt", top + "LICENSE-mbedtls.txt",
+                                      top + "url/time.txt"])
         files = {self.zip.name: self.zip.read_bytes()}
         files.update({n: (self.folder.parent / n).read_bytes() for n in self.names
                       if not n.endswith("/")})
         self.assertEqual(self.sums, "".join(f"{hashlib.sha256(data).hexdigest()}  {name}\n"
                                             for name, data in files.items()))
-        for text in ("README.txt", "LICENSE-mbedtls.txt", "url/time.txt"):
+        for text in ("README.txt", "LICENSE.txt", "LICENSE-mbedtls.txt", "url/time.txt"):
             data = (self.folder / text).read_bytes()
             self.assertEqual(data.count(b"\n"), data.count(b"\r\n"), text)
         self.assertIn(f"Quillon {self.version} for Windows".encode(),
                       (self.folder / "README.txt").read_bytes())
 
-    def test_mbedtls_licence_is_shipped_whole_and_named(self):
-        shipped = (self.folder / "LICENSE-mbedtls.txt").read_bytes()
-        source = Path(require("QUILLON_MBEDTLS_LICENSE")).read_bytes()
-        self.assertEqual(shipped, source.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n"))
-        self.assertIn(b"Apache License", shipped)
+    def test_licences_are_shipped_whole_and_named(self):
         readme = (self.folder / "README.txt").read_bytes()
-        self.assertIn(b"LICENSE-mbedtls.txt", readme)
+        for name, source, words in (
+                ("LICENSE-mbedtls.txt", require("QUILLON_MBEDTLS_LICENSE"), b"Apache License"),
+                ("LICENSE.txt", REPO / "LICENSE", b"MIT License")):
+            shipped = (self.folder / name).read_bytes()
+            source = Path(source).read_bytes()
+            self.assertEqual(shipped, source.replace(b"\r\n", b"\n").replace(b"\n", b"\r\n"))
+            self.assertIn(words, shipped)
+            self.assertIn(name.encode(), readme)
         self.assertIn(b"Mbed TLS", readme)
 
     def test_window_carries_the_project_version(self):

@@ -31,6 +31,8 @@ const char kCheckUsage[] =
     "                  monitoring-plugin output; exit 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN\n"
     "  --set           set the clock only when the result is valid\n"
     "  --max-step S    with --set: refuse a correction larger than S seconds\n"
+    "  --event-log     also leave the outcome in the Application event log (source Quillon;\n"
+    "                  syslog on Linux)\n"
     "  Exit status: 0 the servers agree (and the clock was set if asked), 2 they do not,\n"
     "  nothing usable answered, or the setting was refused or failed; 3 usage error.\n";
 
@@ -173,6 +175,8 @@ bool ParseCheckOptions(int argc, const char* const* argv, CheckOptions* options,
             options->settings.nts = true;
         } else if (std::strcmp(arg, "--set") == 0) {
             options->set = true;
+        } else if (std::strcmp(arg, "--event-log") == 0) {
+            options->eventLog = true;
         } else if (std::strcmp(arg, "-4") == 0 || std::strcmp(arg, "-6") == 0) {
             options->settings.family =
                 arg[1] == '4' ? platform::AddressFamily::kIPv4 : platform::AddressFamily::kIPv6;

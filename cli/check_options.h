@@ -14,6 +14,7 @@ struct CheckOptions {
     bool plugin = false;
     double warn = 0.0;
     double crit = 0.0;
+    bool eventLog = false;  // one record of the run in the Event Log (syslog off Windows)
     bool set = false;
     bool limitStep = false;  // --max-step given
     double maxStep = 0.0;

@@ -164,10 +164,15 @@ std::string CheckTextReport(const CheckResult& result, const SetOutcome& set) {
     if (result.localClockBeforeRelease) {
         text += check::LocalClockBeforeReleaseText(result) + "\n";
     }
-    return text + Summary(result) + "\n" + SetLine(set);
+    return text + CheckSummaryLines(result, set);
 }
 
-std::string CheckJsonReport(const CheckResult& result, const SetOutcome& set) {
+std::string CheckSummaryLines(const CheckResult& result, const SetOutcome& set) {
+    return Summary(result) + "\n" + SetLine(set);
+}
+
+std::string CheckJsonReport(const CheckResult& result, const SetOutcome& set,
+                            const char* windowsTimeService) {
     std::string servers;
     for (const ServerReport& s : result.servers) {
         servers += (servers.empty() ? "\n    " : ",\n    ") + JsonServer(s);
@@ -186,6 +191,8 @@ std::string CheckJsonReport(const CheckResult& result, const SetOutcome& set) {
            ", \"release_date\": " + Iso(true, result.releaseDate) +
            ", \"set\": " + JsonString(check::SetKindName(set.kind)) +
            ", \"set_reason\": " + (set.reason.empty() ? "null" : JsonString(set.reason)) +
+           ", \"windows_time_service\": " +
+           (windowsTimeService == nullptr ? "null" : JsonString(windowsTimeService)) +
            ", \"servers\": [" + servers + "\n]}\n";
 }
 

@@ -9,7 +9,12 @@
 // One line per server, the summary, and the set outcome when one was asked for.
 std::string CheckTextReport(const check::CheckResult& result, const check::SetOutcome& set);
 
-std::string CheckJsonReport(const check::CheckResult& result, const check::SetOutcome& set);
+// windowsTimeService: "windows_time_service"'s value, nullptr for null (off Windows).
+std::string CheckJsonReport(const check::CheckResult& result, const check::SetOutcome& set,
+                            const char* windowsTimeService = nullptr);
+
+// The text report's last lines: the summary and, when one was asked for, the set outcome.
+std::string CheckSummaryLines(const check::CheckResult& result, const check::SetOutcome& set);
 
 // Monitoring-plugin states and their exit statuses.
 enum PluginState { kPluginOk = 0, kPluginWarning = 1, kPluginCritical = 2, kPluginUnknown = 3 };

@@ -7,12 +7,15 @@
 const char kQueryUsage[] =
     "usage: quillon-query SERVER [MODE] [--port N] [--verbose]\n"
     "       quillon-query -h | --help | -V | --version\n"
+    "       quillon-query --register-event-source | --unregister-event-source\n"
     "  SERVER     host name or dotted IPv4 address of an SNTP server\n"
     "  MODE       mode letters; any mode containing Y also sets the clock (default N)\n"
     "  --port N   UDP port of the server (default 123)\n"
     "  --verbose  also print leap indicator, stratum, T1-T4, delay and failure codes\n"
     "   or: quillon-query --check [options] SERVER...\n"
-    "  asks several servers at once (quillon-query --check --help lists its options)\n";
+    "  asks several servers at once (quillon-query --check --help lists its options)\n"
+    "  --register-event-source, --unregister-event-source (Windows, as administrator):\n"
+    "             write or remove the Event Log source Quillon that --check --event-log uses\n";
 
 namespace {
 

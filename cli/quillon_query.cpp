@@ -1,8 +1,10 @@
 // quillon-query: one SNTP exchange from the console, reported in the log pane's own words;
 // with a mode containing "Y" the clock is then set as the window's command-line run does.
-// With --check it asks several servers at once instead (check_command.cpp).
+// With --check it asks several servers at once instead (check_command.cpp);
+// --register-event-source and --unregister-event-source, alone, set up the Event Log source.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "app/report_lines.h"
@@ -11,6 +13,7 @@
 #include "cli/check_options.h"
 #include "cli/command_action.h"
 #include "cli/query_options.h"
+#include "cli/system_log.h"
 #include "net/time_client.h"
 #ifdef _WIN32
 #include "app/socket_layer.h"
@@ -61,6 +64,12 @@ void PrintDetails(const SyncRunOutcome& run) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--register-event-source") == 0) {
+        return ChangeEventSource(EventSourceChange::kRegister);
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--unregister-event-source") == 0) {
+        return ChangeEventSource(EventSourceChange::kUnregister);
+    }
     if (IsCheckCommand(argc, argv)) {
         return RunCheckCommand(argc, argv);
     }

@@ -33,6 +33,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/quillon-check.XXXXXX")
 pids=()
 cleanup() {
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null; done
+    [ -n "${stand_in_service:-}" ] && wine sc delete W32Time >/dev/null 2>&1
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -130,9 +131,11 @@ check "json: exit 0" [ "$status" -eq 0 ]
 check "json: the silent, wrong-echo and other-port servers cost one time-out in all" \
     python3 -c 'import sys; t = float(sys.argv[2]) - float(sys.argv[1]); sys.exit(not 1.8 <= t <= 3.5)' \
     "$started" "$ended"
-check "json: document and fields" python3 - "$work/json" <<'PY'
+check "json: document and fields" python3 - "$work/json" "$under_wine" <<'PY'
 import json, sys
 doc = json.load(open(sys.argv[1]))
+# Wine has no W32Time; off Windows there is no such service to ask.
+assert doc["windows_time_service"] == ("absent" if sys.argv[2] == "true" else None), doc
 assert doc["valid"] is True and doc["agree"] == 3 and doc["answered"] == 4, doc
 assert doc["asked"] == 8 and doc["min_agree"] == 3, doc
 assert doc["set"] == "not requested" and doc["set_reason"] is None, doc
@@ -297,6 +300,87 @@ else
     check "set without the right: json says failed" grep -q '"set": "failed"' "$work/set"
 fi
 
+# The one record --event-log leaves, by outcome. Under Wine: the ReportEventW call in Wine's
+# trace (type, id with its severity bits, text). Natively: the syslog record, caught by a
+# socket of the test's own bound over /dev/log in a mount namespace, so no system logger
+# gets it (root only).
+event_log=()
+sep='; '
+if $under_wine; then
+    event_log=(env WINEDEBUG=fixme+advapi,+eventlog)
+    sep='\\r\\n'
+elif [ "$(id -u)" -eq 0 ] && unshare --mount true 2>/dev/null; then
+    mkdir "$work/dev"
+    python3 -c 'import socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM); s.bind(sys.argv[1]); print("ready", flush=True)
+while True: print(s.recv(65536).decode(errors="replace"), flush=True)' "$work/dev/log" >"$work/syslog" &
+    pids+=($!)
+    deadline=$((SECONDS + 20))
+    until grep -qs '^ready' "$work/syslog" || [ $SECONDS -ge $deadline ]; do sleep 0.02; done
+    event_log=(unshare --mount --propagation private sh -c
+        'touch "$0/null" && mount --bind /dev/null "$0/null" && mount --bind "$0" /dev && exec "$@"'
+        "$work/dev")
+fi
+records() { grep -c 'quillon-query\[' "$work/syslog"; }
+logged() {  # logged NAME WINE-TYPE ID SYSLOG-PRIORITY TEXT-REGEX ARGS...
+    local name=$1 type=$2 id=$3 priority=$4 text=$5 before deadline=$((SECONDS + 10))
+    shift 5
+    before=$(records 2>/dev/null)
+    namespace=("${event_log[@]}")
+    check_query "$name" --event-log "$@"
+    namespace=()
+    if $under_wine; then
+        check "event log $name: ReportEventW type $type, id $id" \
+            grep -qE "ReportEventW \([0-9A-F]+,$type,0x0000,$id," "$work/$name.err"
+        check "event log $name: its text" grep -qE "ReportEventW L\"$text\"$" "$work/$name.err"
+    else
+        while [ "$(records)" -le "$before" ] && [ $SECONDS -lt $deadline ]; do sleep 0.02; done
+        check "syslog $name: one record, priority $priority, its text" grep -qE \
+            "^<$priority>[A-Z][a-z]{2} [ 0-9]{2} [0-9:]{8} quillon-query\[[0-9]+\]: $text$" \
+            <(tail -n +"$((before + 2))" "$work/syslog")
+    fi
+}
+if [ ${#event_log[@]} -gt 0 ]; then
+    logged event-agreed 0x0004 0x40000001 14 'offset \+0\.2[0-9]+ s .* 3 of 3 answering servers agree' \
+        "${agreeing[@]}"
+    logged event-refused 0x0002 0x80000003 12 "offset .*${sep}clock not set: .*--max-step" \
+        --set --max-step 0.1 "${agreeing[@]}"
+    logged event-no-result 0x0001 0xc0000004 11 'no result: no server gave a usable answer' \
+        --timeout 0.5 127.0.0.56
+    logged event-set 0x0004 0x40000002 11 "offset .*${sep}(clock set|setting the clock failed: .*1314)" \
+        --set "${agreeing[@]}"
+fi
+if $under_wine; then
+    source_key='HKLM\SYSTEM\CurrentControlSet\Services\EventLog\Application\Quillon'
+    query_as register --register-event-source
+    check "--register-event-source: exit 0" [ "$status" -eq 0 ]
+    check "--register-event-source: the key names this exe, all three types" bash -c \
+        'wine reg query "$0" | tr -d "\r" | grep -qxF "    EventMessageFile    REG_SZ    $1" &&
+         wine reg query "$0" | tr -d "\r" | grep -qxF "    TypesSupported    REG_DWORD    0x7"' \
+        "$source_key" "$(winepath -w "$query")"
+    query_as unregister --unregister-event-source
+    check "--unregister-event-source: exit 0, the key gone" \
+        bash -c '[ "$1" -eq 0 ] && ! wine reg query "$0" >/dev/null 2>&1' "$source_key" "$status"
+    # Wine has no W32Time: a stand-in of that name runs Wine's print spooler service.
+    service_state() {  # service_state NAME STATE: --set's JSON (and its warning) names STATE
+        check_query "$1" --set --json "${agreeing[@]}"
+        check "$1: \"windows_time_service\": \"$2\"" grep -q "\"windows_time_service\": \"$2\"" "$work/$1"
+    }
+    stand_in_service=1
+    wine sc create W32Time binPath= 'C:\windows\system32\spoolsv.exe' >/dev/null &&
+        wine sc start W32Time >/dev/null
+    service_state time-service-running running
+    check "time service running: said before setting" grep -qxF \
+        "quillon-query: the Windows Time service is running and may undo this correction" \
+        <(tr -d '\r' <"$work/time-service-running.err")
+    wine sc stop W32Time >/dev/null
+    deadline=$((SECONDS + 20))
+    until wine sc query W32Time | grep -q 'STATE *: 1 ' || [ $SECONDS -ge $deadline ]; do sleep 0.1; done
+    service_state time-service-stopped stopped
+    check "time service stopped: no warning" [ ! -s "$work/time-service-stopped.err" ]
+    wine sc delete W32Time >/dev/null && stand_in_service=
+fi
+
 plugin() {  # plugin EXPECTED-STATUS STATE WARN CRIT SERVERS...
     local expected=$1 state=$2 warn=$3 crit=$4
     shift 4
@@ -397,7 +481,10 @@ while read -r line; do
         fi
         args+=("$word")
     done
+    # (natively with the test's own /dev/log: the Task Scheduler lines log their outcome)
+    $under_wine || namespace=("${event_log[@]}")
     check_query "readme-$shown" "${args[@]}"
+    namespace=()
     check "README: $line: understood" understood "readme-$shown"
     if [[ " ${words[*]} " == *" --warn "* ]]; then
         check "README: $line: OK, the status line as README.txt shows it" \

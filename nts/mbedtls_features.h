@@ -6,6 +6,12 @@
 
 #include <mbedtls/build_info.h>
 
+// Built with the project's configuration (nts/mbedtls_config.h): nothing of TLS 1.2 or the
+// server side compiled in.
+#if !defined(QUILLON_MBEDTLS_CONFIG) || defined(MBEDTLS_SSL_PROTO_TLS1_2) || \
+    defined(MBEDTLS_SSL_SRV_C)
+#error "Mbed TLS was not built with nts/mbedtls_config.h (scripts/install-mbedtls builds it)"
+#endif
 #if MBEDTLS_VERSION_NUMBER < 0x03060400
 #error "Mbed TLS 3.6.4 or later is needed (its TLS 1.3 keying-material exporter)"
 #endif

@@ -7,9 +7,12 @@
 #include "check/agreed_time.h"
 #include "check/nts_setup.h"
 #include "check/release_date.h"
+#include "check/run_deadline.h"
 #include "check/server_probe.h"
+#include "check/server_reasons.h"
 #include "check/server_roster.h"
 #include "net/deadline.h"
+#include "platform/error_words.h"
 #include "platform/platform.h"
 
 namespace check {
@@ -17,16 +20,23 @@ namespace {
 
 using Clock = ServerProbe::Clock;
 
-// Asks every opened probe until all are finished: one wait over all their sockets.
-void Exchange(const std::vector<std::unique_ptr<ServerProbe>>& probes) {
+// Asks every opened probe until all are finished, or the run's time is up: one wait over
+// all their sockets.
+void Exchange(const std::vector<std::unique_ptr<ServerProbe>>& probes, Deadline runEnd) {
     std::vector<ServerProbe*> waiting;
     std::vector<SOCKET> sockets;
     const auto readable = std::make_unique<bool[]>(probes.size());
     for (;;) {
         const Clock::time_point now = Clock::now();
+        if (now >= runEnd) {
+            for (const auto& probe : probes) {
+                probe->OutOfTime();
+            }
+            return;
+        }
         waiting.clear();
         sockets.clear();
-        Clock::time_point next = Clock::time_point::max();
+        Clock::time_point next = runEnd;
         for (const auto& probe : probes) {
             probe->Tick(now);
             if (!probe->Finished()) {
@@ -86,9 +96,9 @@ CheckResult RunClockCheck(const std::vector<NamedServer>& servers, const CheckSe
     // asked at once. A server that cannot be opened is finished from the start.
     std::vector<std::size_t> queryOf;
     const std::vector<NameQuery> queries = LookUpsFor(servers, &queryOf);
+    const StepEnd lookUps = StepEndFor(settings);
     const Roster roster = PlanRoster(
-        servers, queryOf,
-        LookUpNames(queries, settings.port, settings.family, DeadlineIn(settings.timeoutSeconds)));
+        servers, queryOf, LookUpNames(queries, settings.port, settings.family, lookUps.at));
 
     // One probe per distinct address, named after the first entry that named it.
     const std::vector<ServerTarget>& targets = roster.targets;
@@ -122,7 +132,7 @@ CheckResult RunClockCheck(const std::vector<NamedServer>& servers, const CheckSe
             probes[p]->Open(targets[p].address);
         }
     }
-    Exchange(probes);
+    Exchange(probes, settings.runEnd);
 
     std::vector<ServerReport> reports;
     reports.reserve(probes.size());
@@ -149,6 +159,7 @@ CheckResult RunClockCheck(const std::vector<NamedServer>& servers, const CheckSe
             result.servers.push_back(std::move(entry));
         }
     }
+    ExplainServers(settings, lookUps.byTimeLimit, &result.servers);
     return result;
 }
 
@@ -188,7 +199,7 @@ SetOutcome SetClockFromCheck(const CheckResult& result, bool limitStep, double m
             outcome.kind = SetKind::kDone;
         } else {
             outcome.kind = SetKind::kFailed;
-            outcome.reason = "last-error code " + std::to_string(platform::LastError());
+            outcome.reason = platform::ErrorReason(platform::LastError());
         }
     }
     if (outcome.kind == SetKind::kRefused && result.localClockBeforeRelease) {

@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "net/deadline.h"
 #include "net/sntp_packet.h"
 #include "net/time_client.h"
 #include "nts/certificate_window.h"
@@ -36,6 +37,8 @@ struct CheckSettings {
     std::string caFile;  // PEM roots that replace the system's; empty: the system's
     // Whose clock judges the certificates' validity (check/agreed_time.h).
     nts::CertificateTime certificateTime = nts::CertificateTime::kAgreed;
+    // --time-limit: the whole run ends here; what is unfinished then counts as not answered.
+    Deadline runEnd = Deadline::max();
 };
 
 // A server as named on the command line: one server, or a pool whose name stands for

@@ -2,7 +2,9 @@
 
 #include "check/name_lookup.h"
 #include "check/named_ntp_server.h"
+#include "check/run_deadline.h"
 #include "nts/key_exchange.h"
+#include "platform/error_words.h"
 
 namespace check {
 
@@ -21,8 +23,9 @@ std::vector<NtsStart> StartNts(const std::vector<ServerTarget>& servers,
     keSettings.caFile = settings.caFile;
     keSettings.family = settings.family;
     keSettings.certificateTime = settings.certificateTime;
+    const StepEnd exchanges = StepEndFor(settings);
     const std::vector<nts::KeOutcome> outcomes =
-        nts::RunKeyExchanges(targets, keSettings, DeadlineIn(settings.timeoutSeconds));
+        nts::RunKeyExchanges(targets, keSettings, exchanges.at);
 
     // The NTP servers the exchanges name (record 6), looked up all at once unless their form
     // is refused (check/named_ntp_server.h); without one, the key exchange's own address
@@ -41,25 +44,27 @@ std::vector<NtsStart> StartNts(const std::vector<ServerTarget>& servers,
             queries.push_back({named, 1});
         }
     }
+    const StepEnd lookUps = StepEndFor(settings);
     const std::vector<NameAnswer> answers =
-        LookUpNames(queries, settings.port, settings.family, DeadlineIn(settings.timeoutSeconds));
+        LookUpNames(queries, settings.port, settings.family, lookUps.at);
 
     std::vector<NtsStart> starts(servers.size());
     for (std::size_t i = 0; i < servers.size(); ++i) {
         const nts::KeOutcome& outcome = outcomes[i];
         NtsStart& start = starts[i];
         if (!outcome.ok || !refused[i].empty()) {
-            start.error = outcome.ok ? refused[i] : outcome.error;
+            start.error = outcome.ok ? refused[i] : CutShortReason(exchanges, outcome.error);
             continue;
         }
         start.ntpAddress = servers[i].address;
         if (queryOf[i] >= 0) {
             const NameAnswer& answer = answers[static_cast<std::size_t>(queryOf[i])];
             if (!answer.resolved) {
-                start.error = "the NTP server " + outcome.response.server +
-                              " that the key exchange names cannot be looked up (last-error "
-                              "code " +
-                              std::to_string(answer.error) + ")";
+                start.error =
+                    "the NTP server " + outcome.response.server +
+                    " that the key exchange names cannot be looked up: " +
+                    (answer.timedOut && lookUps.byTimeLimit ? std::string(kTimeLimitRanOut)
+                                                            : platform::ErrorReason(answer.error));
                 continue;
             }
             start.ntpAddress = answer.addresses.front();

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "check/run_deadline.h"
 #include "net/sntp_packet.h"
 #include "platform/platform.h"
 
@@ -33,7 +34,7 @@ BOOL DrawNonce(NtpTimestamp* nonce) {
 // placeholders of up to 1 KiB each; one cut short would fail its authentication.
 constexpr int kAnswerBufferSize = 16 * 1024;
 
-const char* RejectionText(sntp::AnswerCheck check) {
+const char* RejectionText(sntp::AnswerCheck check, int stratum) {
     switch (check) {
         case sntp::AnswerCheck::kAccepted:
             break;
@@ -46,9 +47,9 @@ const char* RejectionText(sntp::AnswerCheck check) {
         case sntp::AnswerCheck::kZeroTransmit:
             return "zero transmit time";
         case sntp::AnswerCheck::kUnsynchronised:
-            return "the server is unsynchronised (leap indicator 3)";
+            return "the server is not synchronised (leap indicator 3)";
         case sntp::AnswerCheck::kBadStratum:
-            return "stratum above 15";
+            return stratum == 0 ? "stratum 0 without a printable kiss code" : "stratum above 15";
     }
     return "";
 }
@@ -78,6 +79,14 @@ void ServerProbe::Exclude(ServerStatus status, const std::string& detail) {
     m_report.status = status;
     (status == ServerStatus::kDuplicate ? m_report.duplicateOf : m_report.ntsError) = detail;
     Stop(0);
+}
+
+void ServerProbe::OutOfTime() {
+    if (!Finished()) {
+        m_bRejected = false;
+        m_report.reason = kTimeLimitRanOut;
+        Stop(0);
+    }
 }
 
 bool ServerProbe::Finished() const {
@@ -193,7 +202,7 @@ void ServerProbe::Receive(const NtpTimestamp& ready) {
     }
     const sntp::AnswerCheck check = sntp::CheckAnswer(answer, length, request.nonce);
     if (check != sntp::AnswerCheck::kAccepted) {
-        Reject(RejectionText(check));
+        Reject(RejectionText(check, answer[1]));
         return;
     }
     // A server this far from its reference gets an error bound wide enough to agree with

@@ -34,6 +34,10 @@ public:
     // the reason), or another probe asks its server (kDuplicate, with that probe's name).
     void Exclude(ServerStatus status, const std::string& detail);
 
+    // The run's time limit has come: whatever is unfinished counts as not answered, for
+    // that reason (samples already taken still count).
+    void OutOfTime();
+
     bool Finished() const;
     SOCKET Socket() const { return m_socket.Handle(); }
     // When the probe next needs its Tick: a request due, or one whose time-out ends.

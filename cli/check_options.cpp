@@ -4,21 +4,31 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "check/server_roster.h"
+#include "cli/safe_text.h"
+
 const char kCheckUsage[] =
     "usage: quillon-query --check [options] SERVER... [--pool NAME]...\n"
     "       quillon-query --check -h | --help | -V | --version\n"
     "  Asks up to 16 servers or pools at once and says whether they agree on the local clock.\n"
+    "  Every option's value may also follow it after '=' (--timeout=2).\n"
+    "  -H HOST         a server (repeatable), as monitoring plugins name it\n"
     "  --pool NAME     a pool: up to 4 of its addresses, each a server of its own\n"
     "  --samples N     answers wanted per server, 1-8 (default 1; the best is kept)\n"
     "  --interval S    seconds between two requests to one server (default 2, at least 0.01)\n"
     "  --timeout S     seconds for the look-ups, and for each answer (default 5)\n"
-    "  --port N        UDP port of every server (default 123)\n"
+    "  --time-limit S | -t S\n"
+    "                  the whole run ends within S seconds; what is unfinished then\n"
+    "                  counts as not answered\n"
+    "  --port N | -p N\n"
+    "                  UDP port of every server (default 123)\n"
     "  -4 | -6         only IPv4 | only IPv6 addresses of a name\n"
     "  --tolerance S   allowance added to every server's error bound (default 0.1)\n"
     "  --max-distance S\n"
     "                  reject a server whose root distance exceeds S seconds (default 1.5)\n"
     "  --max-delay S   do not use a sample whose round trip exceeds S seconds (default 3)\n"
-    "  --min-agree N   servers that must agree (default: a strict majority of those asked)\n"
+    "  --min-agree N   servers that must agree, at most those named (a pool counts 4;\n"
+    "                  default: a strict majority of those asked)\n"
     "  --nts           ask every server through NTS (RFC 8915): a TLS key exchange, then\n"
     "                  authenticated requests; a server that fails it is not used\n"
     "  --ca FILE       with --nts: trust these PEM certificates instead of the system's\n"
@@ -27,14 +37,16 @@ const char kCheckUsage[] =
     "                  with --nts: judge certificate validity at the time the servers agree\n"
     "                  on (default; needs two agreeing servers) or at the local clock\n"
     "  --json          one JSON document instead of the text report\n"
-    "  --warn W --crit C\n"
+    "  --warn W --crit C | -w W -c C\n"
     "                  monitoring-plugin output; exit 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN\n"
     "  --set           set the clock only when the result is valid\n"
     "  --max-step S    with --set: refuse a correction larger than S seconds\n"
     "  --event-log     also leave the outcome in the Application event log (source Quillon;\n"
     "                  syslog on Linux)\n"
     "  Exit status: 0 the servers agree (and the clock was set if asked), 2 they do not,\n"
-    "  nothing usable answered, or the setting was refused or failed; 3 usage error.\n";
+    "  nothing usable answered, or the setting was refused or failed; 3 usage or\n"
+    "  configuration error (found before anything is sent; with --warn/--crit an\n"
+    "  \"NTP UNKNOWN: ...\" line on standard output).\n";
 
 namespace {
 
@@ -80,6 +92,15 @@ const ValueOption kValueOptions[] = {
     {"--timeout", "from 0.01 to 60 seconds",
      [](const char* t, CheckOptions* o) {
          return ParseSeconds(t, 0.01, 60.0, &o->settings.timeoutSeconds);
+     }},
+    {"--time-limit", "from 0.01 to 86400 seconds",
+     [](const char* t, CheckOptions* o) {
+         return ParseSeconds(t, 0.01, kLongest, &o->timeLimitSeconds);
+     }},
+    {"-H", "a server's name",
+     [](const char* t, CheckOptions* o) {
+         o->servers.push_back(t);
+         return *t != '\0';
      }},
     {"--port", "a port number from 1 to 65535",
      [](const char* t, CheckOptions* o) { return ParseInteger(t, 1, 65535, &o->settings.port); }},
@@ -130,13 +151,48 @@ const ValueOption kValueOptions[] = {
      }},
 };
 
-const ValueOption* FindValueOption(const char* name) {
+const ValueOption* FindValueOption(const std::string& name) {
     for (const ValueOption& option : kValueOptions) {
-        if (std::strcmp(option.name, name) == 0) {
+        if (name == option.name) {
             return &option;
         }
     }
     return nullptr;
+}
+
+// The monitoring-plugin guidelines' short spellings of the options of the same meaning.
+const char* const kShortSpellings[][2] = {
+    {"-w", "--warn"},
+    {"-c", "--crit"},
+    {"-p", "--port"},
+    {"-t", "--time-limit"},
+};
+
+// An argument as the option it names ("-w" is "--warn") and the value written into it
+// after '=' ("--timeout=2"); *value is null when there is none.
+std::string OptionName(const char* arg, const char** value) {
+    *value = nullptr;
+    std::string name = arg;
+    const std::size_t equals = name.find('=');
+    if (name.compare(0, 2, "--") == 0 && equals != std::string::npos) {
+        *value = arg + equals + 1;
+        name.resize(equals);
+    }
+    for (const auto& spelling : kShortSpellings) {
+        if (name == spelling[0]) {
+            return spelling[1];
+        }
+    }
+    return name;
+}
+
+// Servers the names stand for at most: a pool up to kPoolAddresses of them.
+int ServersNamed(const std::vector<check::NamedServer>& servers) {
+    int count = 0;
+    for (const check::NamedServer& server : servers) {
+        count += server.pool ? static_cast<int>(check::kPoolAddresses) : 1;
+    }
+    return count;
 }
 
 }  // namespace
@@ -150,25 +206,50 @@ bool IsCheckCommand(int argc, const char* const* argv) {
     return false;
 }
 
+bool AsksForPluginOutput(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        const char* value = nullptr;
+        const std::string name = OptionName(argv[i], &value);
+        if (name == "--warn" || name == "--crit") {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool ParseCheckOptions(int argc, const char* const* argv, CheckOptions* options,
                        std::string* error) {
     bool warnGiven = false;
     bool critGiven = false;
     bool ntsPortGiven = false;
     for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--check") == 0) {
+        const char* value = nullptr;
+        const std::string name = OptionName(argv[i], &value);
+        const char* arg = name.c_str();
+        if (std::strcmp(arg, "--check") == 0 && value == nullptr) {
             continue;
         }
-        if (const ValueOption* option = FindValueOption(arg)) {
-            if (i + 1 >= argc || !option->read(argv[i + 1], options)) {
-                *error = std::string(arg) + " needs " + option->need;
+        if (const ValueOption* option = FindValueOption(name)) {
+            // As typed, so that the reason names what the user wrote.
+            std::string typed = argv[i];
+            if (value == nullptr && i + 1 < argc) {
+                value = argv[++i];
+                typed += std::string(" ") + value;
+            }
+            if (value == nullptr) {
+                *error = typed + " needs a value: " + option->need;
                 return false;
             }
-            warnGiven |= std::strcmp(arg, "--warn") == 0;
-            ntsPortGiven |= std::strcmp(arg, "--nts-port") == 0;
-            critGiven |= std::strcmp(arg, "--crit") == 0;
-            ++i;
+            if (!option->read(value, options)) {
+                *error = typed + ": give " + option->need;
+                return false;
+            }
+            warnGiven |= name == "--warn";
+            ntsPortGiven |= name == "--nts-port";
+            critGiven |= name == "--crit";
+        } else if (value != nullptr) {
+            *error = name + " takes no value (" + argv[i] + ")";
+            return false;
         } else if (std::strcmp(arg, "--json") == 0) {
             options->json = true;
         } else if (std::strcmp(arg, "--nts") == 0) {
@@ -198,7 +279,9 @@ bool ParseCheckOptions(int argc, const char* const* argv, CheckOptions* options,
     }
     options->plugin = warnGiven;
     if (options->plugin && options->crit < options->warn) {
-        *error = "--crit must not be below --warn";
+        *error = "--crit " + PlainDecimal(options->crit) + " is below --warn " +
+                 PlainDecimal(options->warn) +
+                 ": give a critical threshold at least the warning one";
         return false;
     }
     if (options->plugin && options->json) {
@@ -212,6 +295,13 @@ bool ParseCheckOptions(int argc, const char* const* argv, CheckOptions* options,
     }
     if (options->limitStep && !options->set) {
         *error = "--max-step goes with --set";
+        return false;
+    }
+    const int named = ServersNamed(options->servers);
+    if (options->settings.minAgree > named) {
+        *error = "--min-agree " + std::to_string(options->settings.minAgree) + ": only " +
+                 std::to_string(named) + (named == 1 ? " server is" : " servers are") +
+                 " named (a pool counts " + std::to_string(check::kPoolAddresses) + ")";
         return false;
     }
     return true;

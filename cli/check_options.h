@@ -18,6 +18,7 @@ struct CheckOptions {
     bool set = false;
     bool limitStep = false;  // --max-step given
     double maxStep = 0.0;
+    double timeLimitSeconds = 0.0;      // --time-limit; 0: none
     bool certificateTimeGiven = false;  // --cert-time given
 };
 
@@ -26,7 +27,11 @@ constexpr int kCheckMaxSamples = 8;
 
 // Whether the arguments ask for the check form at all.
 bool IsCheckCommand(int argc, const char* const* argv);
-// false with a reason in *error when the arguments do not fit the usage.
+// Whether --warn/--crit (-w/-c) stand anywhere among the arguments, even with a bad value:
+// then even a usage error is answered in the monitoring plugin's way.
+bool AsksForPluginOutput(int argc, const char* const* argv);
+// false with a one-line reason in *error when the arguments do not fit the usage. An option's
+// value may follow it as the next argument or after '=' (--timeout=2).
 bool ParseCheckOptions(int argc, const char* const* argv, CheckOptions* options,
                        std::string* error);
 

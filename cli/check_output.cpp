@@ -34,21 +34,13 @@ std::string Padded(std::string text, std::size_t width) {
 
 std::string StatusText(const ServerReport& server) {
     std::string status = check::StatusName(server.status);
-    std::string detail = server.reason;
     if (server.status == ServerStatus::kKissOfDeath) {
         status += " " + PrintableText(server.kissCode);
     } else if (server.status == ServerStatus::kDuplicate) {
         status += " of " + PrintableText(server.duplicateOf);
-    } else if (server.status == ServerStatus::kNtsFailed) {
-        detail = server.ntsError;
-    } else if ((server.status == ServerStatus::kUnresolved ||
-                server.status == ServerStatus::kNoAnswer) &&
-               server.error != 0) {
-        detail += (detail.empty() ? "" : ", ") + std::string("last-error code ") +
-                  std::to_string(server.error);
     }
-    if (!detail.empty()) {
-        status += " (" + detail + ")";
+    if (!server.reason.empty()) {
+        status += " (" + PrintableText(server.reason) + ")";
     }
     if (server.ntpElsewhere) {
         status += ", NTP at " + server.ntpAddress + " port " + std::to_string(server.ntpPort);

@@ -5,6 +5,7 @@
 
 #include "cli/check_options.h"
 #include "cli/query_options.h"
+#include "cli/safe_text.h"
 #include "quillon_version.h"
 
 const char kVersionLine[] = "quillon-query " QUILLON_VERSION_DOTTED "\n";
@@ -61,6 +62,8 @@ int AnswerWithoutRunning(CommandAction action, const char* usage, const std::str
         case CommandAction::kUsageError:
             break;
     }
-    std::fprintf(stderr, "quillon-query: %s\n%s", error.c_str(), usage);
+    // One line that names what is wrong, and where the whole usage is.
+    std::fprintf(stderr, "quillon-query: %s\ntry 'quillon-query %s'\n",
+                 PrintableText(error).c_str(), usage == kCheckUsage ? "--check --help" : "--help");
     return usageErrorStatus;
 }

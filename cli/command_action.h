@@ -18,8 +18,8 @@ CommandAction ParseCheckCommand(int argc, const char* const* argv, CheckOptions*
                                 std::string* error);
 
 // For kHelp, kVersion and kUsageError (never kRun): prints the usage to standard output, the
-// version line, or the error and the usage to standard error; gives the exit status, 0 or
-// usageErrorStatus.
+// version line, or the error and where to find the usage ("try 'quillon-query --help'") to
+// standard error; gives the exit status, 0 or usageErrorStatus.
 int AnswerWithoutRunning(CommandAction action, const char* usage, const std::string& error,
                          int usageErrorStatus);
 

@@ -36,15 +36,22 @@ bool ParseQueryOptions(int argc, const char* const* argv, QueryOptions* options,
     int positional = 0;
     for (int i = 1; i < argc; ++i) {
         const char* arg = argv[i];
+        const bool portWithValue = std::strncmp(arg, "--port=", 7) == 0;
         if (std::strcmp(arg, "--verbose") == 0) {
             options->verbose = true;
-        } else if (std::strcmp(arg, "--port") == 0) {
-            if (i + 1 >= argc || !ParsePort(argv[i + 1], &options->port)) {
-                *error = "--port needs a port number from 1 to 65535";
+        } else if (std::strcmp(arg, "--port") == 0 || portWithValue) {
+            const char* value = portWithValue ? arg + 7 : i + 1 < argc ? argv[++i] : nullptr;
+            if (value == nullptr) {
+                *error = "--port needs a value: a port number from 1 to 65535";
                 return false;
             }
-            ++i;
-        } else if (arg[0] == '-' && arg[1] == '-') {
+            if (!ParsePort(value, &options->port)) {
+                *error = std::string(portWithValue ? "" : "--port ") + argv[i] +
+                         ": give a port number from 1 to 65535";
+                return false;
+            }
+        } else if (arg[0] == '-' && arg[1] != '\0') {
+            // No server or mode starts with '-': "-q host" must not look up "-q".
             *error = std::string("unknown option ") + arg;
             return false;
         } else if (positional == 0) {

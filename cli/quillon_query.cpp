@@ -15,6 +15,7 @@
 #include "cli/query_options.h"
 #include "cli/system_log.h"
 #include "net/time_client.h"
+#include "platform/error_words.h"
 #ifdef _WIN32
 #include "app/socket_layer.h"
 #endif
@@ -44,9 +45,17 @@ void PrintTimestamp(const char* label, const NtpTimestamp& t) {
                 t.Seconds(), nanoseconds);
 }
 
+// "last-error code: 10061 (refused: nothing serves that port)": the number as before, and
+// what it means.
+void PrintErrorCode(DWORD code) {
+    const std::string words = platform::ErrorWords(code);
+    std::printf("last-error code: %lu%s\n", static_cast<unsigned long>(code),
+                words.empty() ? "" : (" (" + words + ")").c_str());
+}
+
 void PrintDetails(const SyncRunOutcome& run) {
     if (!run.exchanged) {
-        std::printf("last-error code: %lu\n", static_cast<unsigned long>(run.exchangeError));
+        PrintErrorCode(run.exchangeError);
         return;
     }
     const SntpResult& result = run.measured;
@@ -57,7 +66,7 @@ void PrintDetails(const SyncRunOutcome& run) {
     PrintTimestamp("T4 destination:", result.m_tsDestination);
     std::printf("round-trip delay: %f seconds\n", result.m_dRoundTripDelay);
     if (run.setAsked && !run.clockSet) {
-        std::printf("last-error code: %lu\n", static_cast<unsigned long>(run.setError));
+        PrintErrorCode(run.setError);
     }
 }
 

@@ -86,7 +86,17 @@ ServerHeader ReadServerHeader(const std::uint8_t answer[kPacketSize]) {
 }
 
 bool IsKissOfDeath(const std::uint8_t* answer, int length) {
-    return length >= kPacketSize && (answer[0] & 0x07) == kModeServer && answer[1] == 0;
+    if (!(length >= kPacketSize && (answer[0] & 0x07) == kModeServer && answer[1] == 0)) {
+        return false;
+    }
+    // A kiss code is ASCII text; an empty or binary one is an unsynchronised server's
+    // stratum 0 (or junk), which the answer checks reject instead.
+    const std::uint8_t* const code = answer + kReferenceIdOffset;
+    int printable = 0;
+    while (printable < 4 && code[printable] > 0x20 && code[printable] < 0x7F) {
+        ++printable;
+    }
+    return printable > 0 && (printable == 4 || code[printable] == 0);
 }
 
 void ReadAnswer(const std::uint8_t answer[kPacketSize], SntpResult* result) {

@@ -44,8 +44,8 @@ struct ServerHeader {
 };
 ServerHeader ReadServerHeader(const std::uint8_t answer[kPacketSize]);
 
-// A server's answer with stratum 0: a Kiss-o'-Death, whose reference id holds the code
-// (RATE, DENY, RSTR, ...). Its clock fields mean nothing.
+// A server's answer with stratum 0 and a printable code in its reference id (RATE, DENY,
+// RSTR, ..., up to four ASCII characters): a Kiss-o'-Death. Its clock fields mean nothing.
 bool IsKissOfDeath(const std::uint8_t* answer, int length);
 
 // Leap indicator, stratum, T1, T2 and T3 from a 48-byte answer; T4 is already in result.

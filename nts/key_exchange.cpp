@@ -6,6 +6,7 @@
 
 #include "nts/tls_channel.h"
 #include "nts/wipe.h"
+#include "platform/error_words.h"
 #include "platform/platform.h"
 #include "platform/stream_socket.h"
 
@@ -42,7 +43,7 @@ bool Exchange(const KeTarget& target, const KeSettings& settings, Deadline deadl
     if (address.length == 0 && !platform::ResolveDatagramAddress(target.host.c_str(), target.port,
                                                                  settings.family, &address)) {
         error =
-            "cannot resolve " + target.host + " (" + std::to_string(platform::LastError()) + ")";
+            "cannot resolve " + target.host + ": " + platform::ErrorReason(platform::LastError());
         return false;
     }
     const DWORD left = MillisecondsUntil(deadline);
@@ -51,8 +52,8 @@ bool Exchange(const KeTarget& target, const KeSettings& settings, Deadline deadl
         error = left == 0 || platform::LastError() == WSAETIMEDOUT
                     ? kConnectTimedOut
                     : "cannot connect to " + platform::AddressText(address) + " port " +
-                          std::to_string(target.port) + " (" +
-                          std::to_string(platform::LastError()) + ")";
+                          std::to_string(target.port) + ": " +
+                          platform::ErrorReason(platform::LastError());
         return false;
     }
 

@@ -18,6 +18,7 @@
 #include "nts/mbedtls_features.h"
 #include "nts/system_trust.h"
 #include "platform/dual_stack.h"
+#include "platform/error_words.h"
 #include "platform/platform.h"
 
 namespace nts {
@@ -175,8 +176,8 @@ struct TlsChannel::State {
         }
         if ((rc == MBEDTLS_ERR_NET_SEND_FAILED || rc == MBEDTLS_ERR_NET_RECV_FAILED) &&
             socketError != 0) {
-            return std::string("connection lost ") + stage.lost + " (" +
-                   std::to_string(socketError) + ")";
+            return std::string("connection lost ") + stage.lost + ": " +
+                   platform::ErrorReason(socketError);
         }
         return std::string(stage.failed) + " failed (" + MbedTlsText(rc) + ")";
     }

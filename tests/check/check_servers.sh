@@ -109,6 +109,9 @@ query_as() {  # query_as NAME ARGS...: stdout in $work/NAME, stderr in NAME.err 
     tr -d '\r' <"$work/$name.err.raw" >"$work/$name.err"
 }
 
+# A file of this machine as the program names it (under Wine, by its drive letter).
+host_path() { if $under_wine; then winepath -w "$1" 2>/dev/null; else echo "$1"; fi; }
+
 # Offsets under Wine carry a millisecond more of its own scheduling; the fake servers' own
 # stamps are Python's, good to a fraction of a millisecond.
 near=0.002
@@ -116,7 +119,8 @@ $under_wine && near=0.004
 
 check_query text "${agreeing[@]}" 127.0.0.54
 check "three agree, one 30 s off: exit 0" [ "$status" -eq 0 ]
-check "the one 30 s off is flagged" grep -qE '^127\.0\.0\.54 .* falseticker$' "$work/text"
+check "the one 30 s off is flagged, and why" \
+    grep -qE '^127\.0\.0\.54 .* falseticker \(outside the range where the agreeing servers meet\)$' "$work/text"
 for server in "${agreeing[@]}"; do
     check "$server is ok" grep -qE "^${server//./\\.} .* ok$" "$work/text"
 done
@@ -148,6 +152,8 @@ assert all(fields <= set(s) for s in doc["servers"]), doc["servers"]
 assert [s["status"] for s in doc["servers"]] == \
     ["ok", "ok", "ok", "falseticker", "kod"] + ["no answer"] * 3, doc["servers"]
 assert status["127.0.0.55"]["kod"] == "RATE" and status["127.0.0.55"]["offset"] is None
+assert status["127.0.0.55"]["reason"] == "the server asks to be asked less often", doc
+assert all((s["reason"] is None) == (s["status"] == "ok") for s in doc["servers"]), doc
 assert status["::1"]["address"] == "::1" and status["::1"]["stratum"] == 2
 assert status["127.0.0.51"]["refid"] == "127.0.0.1" and status["127.0.0.51"]["leap"] == 0
 assert abs(status["127.0.0.54"]["offset"] - 30.25) < 0.004
@@ -183,7 +189,7 @@ offset=$(sed -nE 's/^offset ([-+][0-9.]+) s .*3 of 3 answering servers agree$/\1
 check "the rejected do not move the offset (${offset:-?})" within 0.25 "${offset:-99}" "$near"
 check_query distance-wide --max-distance 3 "${agreeing[@]}" 127.0.0.62
 check "--max-distance 3 takes the 2.1 s server, a falseticker" \
-    grep -qE '^127\.0\.0\.62 .* falseticker$' "$work/distance-wide"
+    grep -qE '^127\.0\.0\.62 .* falseticker \(' "$work/distance-wide"
 
 # A server named twice asks and votes once: the far one may not outvote the near one.
 check_query slow "${agreeing[@]}" 127.0.0.70
@@ -216,14 +222,19 @@ check_query hostile-text --warn 1 --crit 2 "${agreeing[@]}" 127.0.0.63 127.0.0.6
 check "server text: plugin output holds one '|' only" \
     [ "$(tr -cd '|' <"$work/hostile-text" | wc -c)" -eq 1 ]
 check "server text: the codes shown with '?' for what cannot be printed" \
-    grep -qE '^127\.0\.0\.63 .* kod X\?o=$' "$work/hostile-text"
+    grep -qE '^127\.0\.0\.63 .* kod X\?o= \(' "$work/hostile-text"
+check "server text: a code that is not text is no Kiss-o'-Death, and nothing of it is shown" \
+    grep -qE '^127\.0\.0\.64 .* rejected \(stratum 0 without a printable kiss code\)$' \
+    "$work/hostile-text"
 check "server text: no control byte reaches the report" \
-    grep -qE '^127\.0\.0\.64 .* kod A\?\?\[$' "$work/hostile-text"
+    python3 -c 'import sys; sys.exit(any(b < 32 and b != 10 for b in open(sys.argv[1], "rb").read()))' \
+    "$work/hostile-text"
 check_query hostile-json --json --timeout 0.5 127.0.0.64 café
 check "server text: JSON escapes control bytes and keeps UTF-8" python3 - "$work/hostile-json" <<'PY'
 import json, sys
 text = open(sys.argv[1], encoding="utf-8").read()
-assert '"kod": "A\\u0001\\u001b["' in text, text
+first = json.loads(text)["servers"][0]
+assert first["status"] == "rejected" and first["kod"] is None and first["refid"] is None, first
 # Natively the name arrives as UTF-8 and passes as it is; Windows hands a program its
 # arguments in the ANSI code page, whose é JSON carries escaped: the same name either way.
 assert json.loads(text)["servers"][1]["name"] == "café", text
@@ -277,7 +288,7 @@ PY
 import sys; t = float(sys.argv[2]) - float(sys.argv[1]); sys.exit(not 0.9 <= t <= 3.0)' \
             "$started" "$ended"
         check "silent resolver: each name unresolved, timed out" \
-            [ "$(grep -cE '^silent[0-9]+\.test .* unresolved \(the look-up timed out, last-error code 10060\)$' \
+            [ "$(grep -cE '^silent[0-9]+\.test .* unresolved \(the look-up timed out \(last-error code 10060\)\)$' \
                 "$work/resolver")" -eq 16 ]
     fi
     namespace=()
@@ -347,7 +358,7 @@ if [ ${#event_log[@]} -gt 0 ]; then
         --set --max-step 0.1 "${agreeing[@]}"
     logged event-no-result 0x0001 0xc0000004 11 'no result: no server gave a usable answer' \
         --timeout 0.5 127.0.0.56
-    logged event-set 0x0004 0x40000002 11 "offset .*${sep}(clock set|setting the clock failed: .*1314)" \
+    logged event-set 0x0004 0x40000002 11 "offset .*${sep}(clock set|setting the clock failed: .*\(last-error code 1314\))" \
         --set "${agreeing[@]}"
 fi
 if $under_wine; then
@@ -408,6 +419,34 @@ check_query usage --samples 9 127.0.0.51
 check "usage error: exit 3" [ "$status" -eq 3 ]
 check "usage error: said on stderr" grep -q -- '--samples' "$work/usage.err"
 check "usage error: nothing on stdout" [ ! -s "$work/usage" ]
+# A monitoring system reads standard output only: in plugin mode every error that stops the
+# run is its UNKNOWN line there, found before any traffic.
+unknown() {  # unknown NAME REASON-PATTERN: exit 3 and NAME's stdout the UNKNOWN line alone
+    [ "$status" -eq 3 ] && grep -qxE "NTP UNKNOWN: $2" "$work/$1" && [ "$(wc -l <"$work/$1")" -eq 1 ]
+}
+check_query unknown-crit -w 2 -c 1 127.0.0.51
+check "plugin usage error: the UNKNOWN line" unknown unknown-crit '--crit 1 is below --warn 2: .*'
+check_query unknown-value --warn=x --crit 1 127.0.0.51
+check "plugin mode even when --warn's own value is wrong" unknown unknown-value '--warn=x: give .*'
+: >"$work/empty.pem"
+check_query unknown-ca -w 1 -c 2 --nts --ca "$(host_path "$work/empty.pem")" 127.0.0.51
+check "plugin: a --ca without certificates is UNKNOWN" unknown unknown-ca '--ca .*: holds no certificate.*'
+check_query missing-ca --nts --ca "$(host_path "$work/missing.pem")" 127.0.0.51
+check "a missing --ca: one usage error, exit 3" \
+    eval '[ "$status" -eq 3 ] && grep -q "^quillon-query: --ca .*missing.pem: cannot be read" "$work/missing-ca.err"'
+# The guidelines' spellings, and a value after '='.
+check_query short-options -H 127.0.0.51 -H 127.0.0.52 -w 0.5 -c 1 -p "$port" --timeout=2
+check "-H -w -c -p and --timeout=2: OK, two servers" \
+    eval '[ "$status" -eq 0 ] && grep -qE "^NTP OK: .* 2 of 2 servers agree\|" "$work/short-options"'
+# -t bounds the whole run: a silent server's eight samples would take 5 s each.
+started=$(date +%s.%N)
+check_query time-limit -t 1 --samples 8 --interval 0.05 --min-agree=1 127.0.0.51 127.0.0.56
+ended=$(date +%s.%N)
+check "-t 1: over within the limit (and a process start)" python3 -c '
+import sys; t = float(sys.argv[2]) - float(sys.argv[1]); sys.exit(not 0.9 <= t <= 2.5)' \
+    "$started" "$ended"
+check "-t 1: the unfinished server ran out of time, the rest decide" \
+    eval '[ "$status" -eq 0 ] && grep -qE "^127\.0\.0\.56 .* no answer \(the time limit ran out\)$" "$work/time-limit"'
 
 # Help and version go to stdout with exit 0 in both forms; the help is the usage a usage
 # error prints after its reason.
@@ -415,9 +454,8 @@ quiet() {  # quiet NAME: exit 0, nothing on stderr
     [ "$status" -eq 0 ] && [ ! -s "$work/$1.err" ]
 }
 same() { cmp -s "$work/$1" "$work/$2"; }
-reason_then_usage() {  # reason_then_usage NAME REASON HELP-NAME: NAME's stderr
-    [ "$(tr -d '\r' <"$work/$1.err" | head -n 1)" = "quillon-query: $2" ] &&
-        tr -d '\r' <"$work/$1.err" | tail -n +2 | cmp -s - "$work/$3"
+reason_then_help() {  # reason_then_help NAME REASON HELP-COMMAND: NAME's stderr, two lines
+    [ "$(tr -d '\r' <"$work/$1.err")" = "quillon-query: $2"$'\n'"try 'quillon-query $3'" ]
 }
 says() { [ "$(cat "$work/$1")" = "$2" ]; }
 
@@ -431,8 +469,13 @@ check "-h: the text of --help" same help help-short
 query_as classic-usage --bogus
 check "classic usage error: exit 2" [ "$status" -eq 2 ]
 check "classic usage error: nothing on stdout" [ ! -s "$work/classic-usage" ]
-check "classic usage error: the reason, then the text of --help" \
-    reason_then_usage classic-usage "unknown option --bogus" help
+check "classic usage error: the reason, then where the help is" \
+    reason_then_help classic-usage "unknown option --bogus" --help
+query_as classic-dash -q 127.0.0.51
+check "classic: an unknown -q is a usage error, not a host" \
+    eval '[ "$status" -eq 2 ] && reason_then_help classic-dash "unknown option -q" --help'
+query_as classic-equals 127.0.0.51 --port="$port"
+check "classic: --port=N" grep -q '^Time was successfully retreived$' "$work/classic-equals"
 
 query_as check-help --check --help
 check "--check --help: exit 0, nothing on stderr, no server needed" quiet check-help
@@ -440,8 +483,8 @@ check "--check --help: the --check usage" grep -q '^usage: quillon-query --check
 query_as check-help-short -h --check
 check "-h --check: exit 0, nothing on stderr" quiet check-help-short
 check "-h --check: the text of --check --help" same check-help check-help-short
-check "--check usage error: the reason, then the text of --check --help" \
-    reason_then_usage usage "--samples needs a count from 1 to 8" check-help
+check "--check usage error: the reason naming the value, then where the help is" \
+    reason_then_help usage "--samples 9: give a count from 1 to 8" "--check --help"
 
 for form in --version -V "--check --version"; do
     # shellcheck disable=SC2086  # "--check --version" is two arguments
@@ -463,6 +506,8 @@ as_the_example() {  # as_the_example NAME: exit 0, first line the example's but 
     [ "$status" -eq 0 ] &&
         [ "$(offsetless "$(head -n 1 "$work/$1")")" = "$(offsetless "$example")" ]
 }
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -subj /CN=readme.test \
+    -days 2 -keyout "$work/readme-ca.key" -out "$work/readme-ca.pem" 2>/dev/null
 declare -A listed=()
 shown=0
 while read -r line; do
@@ -470,9 +515,13 @@ while read -r line; do
     read -ra words <<<"${line#--check }"
     args=()
     served=0
+    previous=
     for word in "${words[@]}"; do
-        # Every host name shown is a public server: a stand-in on loopback takes its place.
-        if [[ "$word" =~ ^[a-z0-9][a-z0-9-]*(\.[a-z0-9-]+)*\.[a-z][a-z0-9-]*$ ]]; then
+        # Every host name shown is a public server: a stand-in on loopback takes its place;
+        # a --ca file shown is the user's, and one of the test's takes its place.
+        if [ "$previous" = --ca ]; then
+            word=$(host_path "$work/readme-ca.pem")
+        elif [[ "$word" =~ ^[a-z0-9][a-z0-9-]*(\.[a-z0-9-]+)*\.[a-z][a-z0-9-]*$ ]]; then
             word=${stand_ins[served++ % ${#stand_ins[@]}]}
         elif [[ "$word" == -* && -z "${listed[$word]:-}" ]]; then
             listed[$word]=1
@@ -480,6 +529,7 @@ while read -r line; do
                 grep -qE -- "(^| )$word( |$)" "$work/check-help"
         fi
         args+=("$word")
+        previous=$word
     done
     # (natively with the test's own /dev/log: the Task Scheduler lines log their outcome)
     $under_wine || namespace=("${event_log[@]}")

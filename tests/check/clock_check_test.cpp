@@ -20,18 +20,22 @@
 #include "check/named_ntp_server.h"
 #include "check/nts_session.h"
 #include "check/server_probe.h"
+#include "check/server_reasons.h"
 #include "check/server_roster.h"
 #include "cli/check_options.h"
 #include "cli/check_output.h"
 #include "cli/safe_text.h"
 #include "net/sntp_packet.h"
 #include "nts/extension_field.h"
+#include "platform/error_words.h"
 #include "platform/platform.h"
 
 #ifndef _WIN32
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 namespace {
@@ -291,6 +295,26 @@ Responder ServerAhead(double offsetSeconds, double rootDelay = 0.0, double rootD
     };
 }
 
+TEST_F(ClockCheckTest, TheTimeLimitEndsTheRunAndTheRestDecide) {
+    // Eight samples each; the silent server's requests would wait 5 s each.
+    const Servers servers = ServersOnOnePort(
+        {ServerAhead(4.0), [](const Datagram&) { return std::vector<Datagram>{}; }});
+    m_settings.samples = 8;
+    m_settings.intervalSeconds = 0.05;
+    m_settings.minAgree = 1;
+    const auto start = std::chrono::steady_clock::now();
+    m_settings.runEnd = start + std::chrono::milliseconds(700);
+    const auto result = Check(servers);
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(took, 0.7);
+    EXPECT_LT(took, 1.5) << "the run went on past its time limit";
+    ASSERT_EQ(result.servers[0].status, ServerStatus::kOk);
+    EXPECT_EQ(result.servers[1].status, ServerStatus::kNoAnswer);
+    EXPECT_EQ(result.servers[1].reason, "the time limit ran out");
+    EXPECT_TRUE(result.valid) << "judged from the server that answered";
+}
+
 TEST_F(ClockCheckTest, ServersAgreeWithinTheirBoundsAndTheTolerance) {
     // 0 and 0.15 s apart meet once each bound is widened by more than 0.07 s (the second
     // server's bound is 0.01 s of its own); the third is 30 s off with a wide bound.
@@ -369,6 +393,10 @@ TEST(SetClockFromCheck, OnlyAValidResultWithinTheStepSetsTheClock) {
             check::SetClockFromCheck(result, row.maxStep > 0, row.maxStep, &client);
         EXPECT_EQ(outcome.kind, row.kind);
         EXPECT_EQ(outcome.reason.empty(), row.kind == SetKind::kDone);
+        if (row.setError != 0) {
+            EXPECT_EQ(outcome.reason.rfind("no right to set the clock: run as ", 0), 0u)
+                << outcome.reason;
+        }
         std::vector<SYSTEMTIME> settings;
         for (const RecordedCall& call : api.calls) {
             if (call.name == "set") {
@@ -810,6 +838,90 @@ TEST(CheckOptions, TrustOptionsAreReadAsGiven) {
     EXPECT_EQ(defaults.settings.minAgree, 0) << "0: a majority of those asked";
 }
 
+TEST(ErrorWords, TheCodesTheProgramReportsReadInWordsWithTheirNumber) {
+    const std::pair<DWORD, std::string> rows[] = {
+        {10060, "no answer in time (last-error code 10060)"},
+#ifdef _WIN32
+        {1314, "no right to set the clock: run as administrator (last-error code 1314)"},
+        {1300, "no right to set the clock: run as administrator (last-error code 1300)"},
+        {4242, "last-error code 4242"},
+#else
+        {1314,
+         "no right to set the clock: run as root or with CAP_SYS_TIME (last-error code 1314)"},
+        // An errno value the POSIX layer passed on as it was: the C library's words.
+        {ENOENT, "No such file or directory (last-error code 2)"},
+        {40000, "last-error code 40000"},
+#endif
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(platform::ErrorReason(row.first), row.second);
+    }
+}
+
+TEST(ServerReasons, EveryStatusButOkAndDuplicateSaysWhyInWords) {
+    struct Row {
+        ServerStatus status;
+        DWORD error;
+        const char* given;  // the probe's or the roster's reason, or the NTS error
+        bool lookUpsCut;
+        const char* reason;
+    };
+    const Row rows[] = {
+        {ServerStatus::kOk, 0, "", false, ""},
+        {ServerStatus::kDuplicate, 0, "", false, ""},
+        {ServerStatus::kFalseticker, 0, "", false,
+         "outside the range where the agreeing servers meet"},
+        {ServerStatus::kNoAnswer, 0, "", false, "nothing came within the time-out of 0.5 s"},
+        {ServerStatus::kNoAnswer, 10061, "", false,
+         "refused: nothing serves that port (last-error code 10061)"},
+        {ServerStatus::kNoAnswer, 0, "the time limit ran out", false, "the time limit ran out"},
+        {ServerStatus::kUnresolved, 11001, "", false, "no such host name (last-error code 11001)"},
+        {ServerStatus::kUnresolved, 10060, "the look-up timed out", false,
+         "the look-up timed out (last-error code 10060)"},
+        {ServerStatus::kUnresolved, 10060, "the look-up timed out", true,
+         "the time limit ran out (last-error code 10060)"},
+        {ServerStatus::kRejected, 0, "zero transmit time", false, "zero transmit time"},
+        {ServerStatus::kKissOfDeath, 0, "", false, "the server asks to be asked less often"},
+        {ServerStatus::kNtsFailed, 0, "no cookies", false, "no cookies"},
+    };
+    check::CheckSettings settings;
+    settings.timeoutSeconds = 0.5;
+    for (const Row& row : rows) {
+        check::ServerReport server;
+        server.status = row.status;
+        server.error = row.error;
+        server.kissCode = "RATE";
+        (row.status == ServerStatus::kNtsFailed ? server.ntsError : server.reason) = row.given;
+        std::vector<check::ServerReport> servers{server};
+        check::ExplainServers(settings, row.lookUpsCut, &servers);
+        EXPECT_EQ(servers[0].reason, row.reason) << check::StatusName(row.status);
+    }
+    EXPECT_EQ(check::KissWords("XYZ"), "the server sent a Kiss-o'-Death: it will not serve us");
+}
+
+TEST(CheckOptions, UsageErrorsNameTheOptionAndTheValueInOneLine) {
+    const std::pair<std::vector<const char*>, std::string> cases[] = {
+        {{"--samples", "9", "a"}, "--samples 9: give a count from 1 to 8"},
+        {{"--timeout=nan", "a"}, "--timeout=nan: give from 0.01 to 60 seconds"},
+        {{"-t", "0", "a"}, "-t 0: give from 0.01 to 86400 seconds"},
+        {{"--samples"}, "--samples needs a value: a count from 1 to 8"},
+        {{"--json=yes", "a"}, "--json takes no value (--json=yes)"},
+        {{"-w", "2", "-c", "1", "a"},
+         "--crit 1 is below --warn 2: give a critical threshold at least the warning one"},
+        {{"--min-agree", "5", "--pool", "p"},
+         "--min-agree 5: only 4 servers are named (a pool counts 4)"},
+    };
+    for (const auto& c : cases) {
+        std::vector<const char*> argv{"quillon-query", "--check"};
+        argv.insert(argv.end(), c.first.begin(), c.first.end());
+        CheckOptions options;
+        std::string error;
+        EXPECT_FALSE(
+            ParseCheckOptions(static_cast<int>(argv.size()), argv.data(), &options, &error));
+        EXPECT_EQ(error, c.second);
+    }
+}
+
 TEST(CheckOptions, GoodAndBadCommandLines) {
     struct Case {
         std::vector<const char*> args;
@@ -842,6 +954,10 @@ TEST(CheckOptions, GoodAndBadCommandLines) {
         {{"--check", "--max-step", "1", "a"}, false},
         {{"--check", "--bogus", "a"}, false},
         {{"--check", "--samples"}, false},
+        {{"--check", "--min-agree", "4", "--pool", "p"}, true},  // a pool counts 4
+        {{"--check", "--min-agree", "2", "a", "b"}, true},
+        {{"--check", "--time-limit", "0.5", "-t", "30", "a"}, true},
+        {{"--check", "--time-limit", "0", "a"}, false},
         {{"--check", "1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14",
           "15", "16"},
          true},
@@ -858,6 +974,7 @@ TEST(CheckOptions, GoodAndBadCommandLines) {
         EXPECT_TRUE(IsCheckCommand(argc, argv.data()));
         EXPECT_EQ(ParseCheckOptions(argc, argv.data(), &options, &error), c.parses)
             << argv.size() << " arguments, " << argv.back() << ": " << error;
+        EXPECT_EQ(error.find('\n'), std::string::npos) << "one line: " << error;
     }
 }
 

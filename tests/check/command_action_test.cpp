@@ -51,6 +51,10 @@ TEST(CommandAction, BothFormsTellRunHelpVersionAndUsageErrorApart) {
         {{"--bogus", "a"}, false, Action::kUsageError},
         {{"--helpme", "a"}, false, Action::kUsageError},
         {{"--port", "0", "a"}, false, Action::kUsageError},
+        {{"a", "--port=1230"}, false, Action::kRun},
+        {{"a", "--port="}, false, Action::kUsageError},
+        {{"-q", "a"}, false, Action::kUsageError},  // not a host named "-q"
+        {{"a", "-x"}, false, Action::kUsageError},  // nor a mode
 
         {{"--check", "a"}, true, Action::kRun},
         {{"--check", "--warn", "0.5", "--crit", "2", "a", "b"}, true, Action::kRun},
@@ -63,7 +67,11 @@ TEST(CommandAction, BothFormsTellRunHelpVersionAndUsageErrorApart) {
         {{"--check", "-V", "a"}, true, Action::kVersion},
         {{"--check"}, true, Action::kUsageError},
         {{"--check", "--bogus", "a"}, true, Action::kUsageError},
-        {{"--check", "-H", "a"}, true, Action::kUsageError},
+        {{"--check", "-H", "a"}, true, Action::kRun},
+        {{"--check", "-H"}, true, Action::kUsageError},
+        {{"--check", "-w", "1", "-c", "2", "-t", "3", "-p", "4", "a"}, true, Action::kRun},
+        {{"--check", "--timeout=2", "--pool=p"}, true, Action::kRun},
+        {{"--check", "--json=no", "a"}, true, Action::kUsageError},
         {{"--check", "-v", "a"}, true, Action::kUsageError},
         {{"--check", "--versions", "a"}, true, Action::kUsageError},
     };
@@ -108,6 +116,18 @@ TEST(CommandAction, ARunKeepsWhatTheParserRead) {
     EXPECT_EQ(options.servers[1].name, "b");
     EXPECT_TRUE(options.plugin);
     EXPECT_DOUBLE_EQ(options.crit, 2.0);
+
+    // The monitoring plugins' spellings, and values after '='.
+    const char* plugin[] = {
+        "quillon-query", "--check", "-H", "a",           "-w",      "0.5", "-c", "2", "-p",
+        "1234",          "-t",      "9",  "--samples=3", "--pool=p"};
+    CheckOptions spelt;
+    ASSERT_EQ(ParseCheckCommand(14, plugin, &spelt, &error), Action::kRun) << error;
+    EXPECT_EQ(spelt.servers.size(), 2u);
+    EXPECT_TRUE(spelt.plugin && spelt.servers[1].pool);
+    EXPECT_EQ(spelt.settings.port, 1234);
+    EXPECT_DOUBLE_EQ(spelt.timeLimitSeconds, 9.0);
+    EXPECT_EQ(spelt.settings.samples, 3);
 }
 
 }  // namespace

@@ -84,6 +84,9 @@ void CheckQueryArguments(const std::string& joined) {
         FUZZ_CHECK(s.intervalSeconds >= 0.01 && s.timeoutSeconds > 0 && s.toleranceSeconds >= 0);
         FUZZ_CHECK(!options.plugin || options.warn <= options.crit);
         FUZZ_CHECK(!(options.plugin && options.json));
+        // No more servers must agree than the names can stand for (a pool up to 4).
+        FUZZ_CHECK(s.minAgree <= 4 * static_cast<int>(options.servers.size()));
+        FUZZ_CHECK(options.timeLimitSeconds == 0 || options.timeLimitSeconds >= 0.01);
         return;
     }
     QueryOptions options;

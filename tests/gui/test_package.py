@@ -115,7 +115,7 @@ class Package(WindowTest):
         self.assertEqual(server.requests, 1)
         usage = self.query("--port", str(server.port))
         self.assertEqual(usage.returncode, 2, usage)
-        self.assertIn(b"usage: quillon-query SERVER", usage.stderr)
+        self.assertIn(b"try 'quillon-query --help'", usage.stderr)
 
 
 if __name__ == "__main__":

@@ -54,7 +54,7 @@ for ((i = 0; i < runs; i++)); do
             echo "run $i: offset '$offset' is farther than half the delay '$delay' from $shift_seconds s"
             other=$((other + 1))
         fi
-    elif [ "$status" -eq 1 ] && grep -q '^last-error code: 10060$' "$out" &&
+    elif [ "$status" -eq 1 ] && grep -q '^last-error code: 10060 (no answer in time)$' "$out" &&
         grep -q '^Failed to retreive time from NTP server$' "$out"; then
         timed_out=$((timed_out + 1))
     else

@@ -59,7 +59,7 @@ counted() {  # counted COMMENT: packets the input rule with that comment saw
 for kind in address port; do
     status_var=${kind}_status
     check "answer from another $kind: exit status 1" [ "${!status_var}" -eq 1 ]
-    check "answer from another $kind: timed out (10060)" grep -q '^last-error code: 10060$' "$work/$kind"
+    check "answer from another $kind: timed out (10060)" grep -q '^last-error code: 10060 (no answer in time)$' "$work/$kind"
     arrived=$(counted "other $kind")
     check "answer from another $kind: it reached the host ($arrived datagram)" [ "${arrived:-0}" -ge 1 ]
 done

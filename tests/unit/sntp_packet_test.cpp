@@ -96,20 +96,29 @@ TEST(SntpAnswerCheck, EchoAndKissOfDeathNeedTheirWholeFields) {
         int length;
         bool echoes;
         bool kiss;
+        const char* code = "RATE";  // the reference id's four bytes
     };
     const Row rows[] = {
         {"whole answer", 0x1C, 2, 48, true, false},
         {"up to the end of the echo", 0x1C, 2, 32, true, false},
         {"cut inside the echo", 0x1C, 2, 31, false, false},
         {"Kiss-o'-Death", 0x1C, 0, 48, true, true},
+        {"Kiss-o'-Death with leap indicator 3", 0xDC, 0, 48, true, true},
+        {"Kiss-o'-Death with a short code", 0x1C, 0, 48, true, true, "NO\0\0"},
         {"Kiss-o'-Death cut short", 0x1C, 0, 47, true, false},
         {"stratum 0 in client mode", 0x1B, 0, 48, true, false},
+        // An unsynchronised server's stratum 0, or junk: rejected, never a code to obey.
+        {"stratum 0 without a code", 0xDC, 0, 48, true, false, "\0\0\0\0"},
+        {"stratum 0 with a control byte", 0x1C, 0, 48, true, false, "A\x1b[\0"},
+        {"stratum 0 with a space", 0x1C, 0, 48, true, false, " RAT"},
+        {"stratum 0 with DEL", 0x1C, 0, 48, true, false, "RAT\x7f"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         std::vector<std::uint8_t> answer = GoodAnswer();
         answer[0] = static_cast<std::uint8_t>(row.firstByte);
         answer[1] = static_cast<std::uint8_t>(row.stratum);
+        std::memcpy(answer.data() + 12, row.code, 4);
         EXPECT_EQ(sntp::EchoesRequest(answer.data(), row.length, kSent), row.echoes);
         EXPECT_EQ(sntp::IsKissOfDeath(answer.data(), row.length), row.kiss);
     }

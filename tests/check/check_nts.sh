@@ -104,7 +104,7 @@ started() {  # started OUT: waits for the "ready" line of a helper started with 
     done
 }
 
-# The program's own clock shifted (shifted SPEC check_query ...): libfaketime, and no kernel
+# The program's own clock shifted (shifted SHIFT check_query ...): libfaketime, and no kernel
 # receive stamps, which carry the true time.
 faketime_lib=$QUILLON_PEERS_ROOT/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1
 cc -shared -fPIC -O2 -o "$work/no_kernel_stamps.so" "$repo/tests/tools/no_kernel_stamps.c" -ldl ||

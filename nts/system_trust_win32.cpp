@@ -33,6 +33,22 @@ struct ChainFreer {
     void operator()(const CERT_CHAIN_CONTEXT* chain) const { ::CertFreeCertificateChain(chain); }
 };
 
+// A chain for a TLS server's certificate; the usage list lives as long as the parameters.
+struct ServerAuthChainPara {
+    explicit ServerAuthChainPara(DWORD urlRetrievalTimeoutMs) {
+        para.cbSize = sizeof para;
+        para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
+        para.RequestedUsage.Usage.cUsageIdentifier = 1;
+        para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+        para.dwUrlRetrievalTimeout = urlRetrievalTimeoutMs;
+    }
+    ServerAuthChainPara(const ServerAuthChainPara&) = delete;
+    ServerAuthChainPara& operator=(const ServerAuthChainPara&) = delete;
+
+    LPSTR usages[1] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
+    CERT_CHAIN_PARA para{};
+};
+
 std::string Hex(DWORD value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(value));
@@ -117,18 +133,12 @@ bool SystemTrustsChain(const mbedtls_x509_crt* chain, const std::string& host, b
         return false;
     }
 
-    LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
-    CERT_CHAIN_PARA para{};
-    para.cbSize = sizeof para;
-    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-    para.RequestedUsage.Usage.cUsageIdentifier = 1;
-    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-    para.dwUrlRetrievalTimeout = timeoutMs;
+    ServerAuthChainPara chainPara(timeoutMs);
     PCCERT_CHAIN_CONTEXT built = nullptr;
     // Judged at the local clock here; with the agreed time judging, a chain that fails on
     // validity alone is judged again at that time (SystemTrustsChainAt).
-    if (!::CertGetCertificateChain(nullptr, leaf.get(), nullptr, sent.get(), &para, 0, nullptr,
-                                   &built)) {
+    if (!::CertGetCertificateChain(nullptr, leaf.get(), nullptr, sent.get(), &chainPara.para, 0,
+                                   nullptr, &built)) {
         *error = "Windows cannot build the certificate chain (" + Hex(::GetLastError()) + ")";
         return false;
     }
@@ -187,16 +197,11 @@ bool SystemTrustsChainAt(const CertificateWindow& window, std::int64_t unixTime,
     if (!SentStore(window, &sent, &leaf, error)) {
         return false;
     }
-    LPSTR usages[] = {const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH)};
-    CERT_CHAIN_PARA para{};
-    para.cbSize = sizeof para;
-    para.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-    para.RequestedUsage.Usage.cUsageIdentifier = 1;
-    para.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
+    ServerAuthChainPara chainPara(0);
     FILETIME at = FileTimeOf(unixTime);
     PCCERT_CHAIN_CONTEXT built = nullptr;
     // What the chain needed was fetched at the key exchange: nothing is fetched again.
-    if (!::CertGetCertificateChain(nullptr, leaf.get(), &at, sent.get(), &para,
+    if (!::CertGetCertificateChain(nullptr, leaf.get(), &at, sent.get(), &chainPara.para,
                                    CERT_CHAIN_CACHE_ONLY_URL_RETRIEVAL, nullptr, &built)) {
         *error = "Windows cannot build the certificate chain (" + Hex(::GetLastError()) + ")";
         return false;

@@ -113,12 +113,12 @@ CheckResult RunClockCheck(const std::vector<NamedServer>& servers, const CheckSe
         std::vector<NtsStart> starts = StartNts(targets, settings);
         for (std::size_t p = 0; p < probes.size(); ++p) {
             NtsStart& start = starts[p];
-            if (start.ok) {
-                ntpServers[p] = start.ntpAddress;
-            }
             if (!start.ok) {
                 probes[p]->Exclude(ServerStatus::kNtsFailed, start.error);
-            } else if (start.sameAs >= 0) {
+                continue;
+            }
+            ntpServers[p] = start.ntpAddress;
+            if (start.sameAs >= 0) {
                 probes[p]->Exclude(ServerStatus::kDuplicate,
                                    targets[static_cast<std::size_t>(start.sameAs)].name);
                 --asked;
